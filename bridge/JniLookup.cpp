@@ -1,0 +1,40 @@
+#include "bridge/JniLookup.h"
+
+#include "bridge/Exceptions.h"
+#include "bridge/Messages.h"
+
+namespace Dravlo {
+
+void JniLookup::fail(const std::string& message) const {
+    env_->ExceptionClear();
+    throw JNIException(message);
+}
+
+LocalRef<jclass> JniLookup::findClass(std::string className) const {
+    jclass cls = env_->FindClass(className.c_str());
+    if (cls == nullptr) fail(Messages::ClassPrefix + className + Messages::ClassNotFoundSuffix);
+    return LocalRef<jclass>(env_, cls);
+}
+
+jfieldID JniLookup::fieldId(std::string className, std::string fieldName, std::string signature) const {
+    LocalRef<jclass> cls = findClass(className);
+    jfieldID id = env_->GetFieldID(cls.get(), fieldName.c_str(), signature.c_str());
+    if (id == nullptr) fail(fieldName + Messages::MemberNotFoundIn + className);
+    return id;
+}
+
+jmethodID JniLookup::methodId(std::string className, std::string methodName, std::string signature) const {
+    LocalRef<jclass> cls = findClass(className);
+    jmethodID id = env_->GetMethodID(cls.get(), methodName.c_str(), signature.c_str());
+    if (id == nullptr) fail(methodName + Messages::MemberNotFoundIn + className);
+    return id;
+}
+
+jmethodID JniLookup::methodId(jobject object, std::string methodName, std::string signature) const {
+    LocalRef<jclass> cls(env_, env_->GetObjectClass(object));
+    jmethodID id = cls ? env_->GetMethodID(cls.get(), methodName.c_str(), signature.c_str()) : nullptr;
+    if (id == nullptr) fail(methodName + Messages::MemberNotFoundIn + Messages::UnnamedClass);
+    return id;
+}
+
+}  // namespace Dravlo

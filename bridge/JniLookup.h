@@ -1,0 +1,38 @@
+#pragma once
+// JniLookup: finds Java classes, fields and methods on one JNIEnv and turns
+// every failed lookup into a JNIException with the library's wording, after
+// clearing the Java error the failed call left pending. Lives on the stack for
+// one sequence of lookups on the thread that owns the environment; owns nothing.
+
+#include <jni.h>
+
+#include <string>
+
+#include "bridge/LocalRef.h"
+
+namespace Dravlo {
+
+class JniLookup {
+public:
+    explicit JniLookup(JNIEnv* env) noexcept : env_(env) {}
+
+    /// FindClass; the caller owns the returned local reference.
+    /// Throws JNIException "Class <name> not found".
+    LocalRef<jclass> findClass(std::string className) const;
+
+    /// GetFieldID on the named class. Throws "<field> not found in <class>".
+    jfieldID fieldId(std::string className, std::string fieldName, std::string signature) const;
+
+    /// GetMethodID on the named class. Throws "<method> not found in <class>".
+    jmethodID methodId(std::string className, std::string methodName, std::string signature) const;
+
+    /// GetMethodID on the class of `object` (borrowed). Throws "<method> not found in ...".
+    jmethodID methodId(jobject object, std::string methodName, std::string signature) const;
+
+private:
+    [[noreturn]] void fail(const std::string& message) const;
+
+    JNIEnv* env_;
+};
+
+}  // namespace Dravlo

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds Dravlo.dll and runs the demo under Wine: the library loaded as a Java
+# program would load it, talking to the simulated Axis device driver.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh || exit 1
+
+prefix="$PWD/build/windows/wineprefix"
+trap 'WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null; true' EXIT
+
+set -e
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target dravlo_demo
+set +e
+cd build/windows/bin
+../../../cmake/wine-run.sh "$prefix" dravlo_demo.exe
