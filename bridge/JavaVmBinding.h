@@ -30,4 +30,26 @@ private:
     std::atomic<JavaVM*> vm_{nullptr};
 };
 
+/// The current thread's use of the bound VM for one event: a thread that is
+/// already attached (a Java thread the device called back on) is borrowed as
+/// it is; any other thread is attached here and detached at scope end, so
+/// every attach the library makes is paired with one detach.
+class ThreadAttachment {
+public:
+    explicit ThreadAttachment(const JavaVmBinding& binding) noexcept;
+    ~ThreadAttachment();
+    ThreadAttachment(const ThreadAttachment&) = delete;
+    ThreadAttachment& operator=(const ThreadAttachment&) = delete;
+
+    /// The thread's environment, or null when it could not be attached.
+    JNIEnv* env() const noexcept { return env_; }
+    /// True when this scope attached the thread (and will detach it).
+    bool attachedHere() const noexcept { return attachedHere_; }
+
+private:
+    const JavaVmBinding& binding_;
+    JNIEnv* env_ = nullptr;
+    bool attachedHere_ = false;
+};
+
 }  // namespace Dravlo
