@@ -11,6 +11,12 @@ extern const std::string DialEventClassName;   ///< "applet/utils/dravlo/DialEve
 extern const std::string KeyCommandClassName;  ///< "applet/utils/dravlo/KeyCommand"
 extern const std::string KeyEventClassName;    ///< "applet/utils/dravlo/KeyEvent"
 
+/// The listener callbacks, looked up on the registered object's own class.
+inline constexpr const char OnDialEventMethod[] = "onDialEvent";
+inline constexpr const char OnDialEventSignature[] = "(Lapplet/utils/dravlo/DialEvent;)V";
+inline constexpr const char OnKeyEventMethod[] = "onKeyEvent";
+inline constexpr const char OnKeyEventSignature[] = "(Lapplet/utils/dravlo/KeyEvent;)V";
+
 }  // namespace Dravlo
 
 // The values, for the translation unit that defines the constants above.
