@@ -12,5 +12,7 @@ set -e
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target dravlo_demo
 set +e
+# Create the prefix first, so Wine's one-time set-up messages stay out of the demo's output.
+cmake/wine-run.sh "$prefix" cmd.exe /c exit 0 >/dev/null 2>&1
 cd build/windows/bin
 ../../../cmake/wine-run.sh "$prefix" dravlo_demo.exe

@@ -1,0 +1,228 @@
+// Simulated devices: IJogDialDevice / IKeyPadDevice with one connection point
+// for the kind's event DIID. The device owns its connection point object and,
+// through its probe, the advised sinks.
+
+#include "support/axis/SimulatorCore.h"
+
+#include <new>
+
+namespace AxisSim {
+namespace {
+
+// A separate COM object with a count of its own (kept in the device probe).
+// It points back at its container without owning it; the device detaches it
+// when it dies, as the point may outlive the device.
+class ConnectionPointObject final : public IConnectionPoint {
+public:
+    ConnectionPointObject(std::shared_ptr<SimulatorCore> core, std::shared_ptr<DeviceProbe> device,
+                          IConnectionPointContainer* container)
+        : core_(std::move(core)), device_(std::move(device)), container_(container) {
+        ++core_->liveObjects;
+    }
+    ~ConnectionPointObject() {
+        device_->connectionPoint().markDestroyed();
+        --core_->liveObjects;
+    }
+
+    /// Called by the dying device: the container is gone.
+    void detach() noexcept {
+        std::lock_guard lock(mutex_);
+        container_ = nullptr;
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IConnectionPoint) return E_NOINTERFACE;
+        *ppv = static_cast<IConnectionPoint*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(device_->connectionPoint().addRef()); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        long count = device_->connectionPoint().release();
+        if (count == 0) delete this;
+        return static_cast<ULONG>(count);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* piid) override {
+        if (piid == nullptr) return E_POINTER;
+        *piid = device_->eventIid();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override {
+        if (out == nullptr) return E_POINTER;
+        std::lock_guard lock(mutex_);
+        *out = container_;
+        if (container_ == nullptr) return E_UNEXPECTED;
+        container_->AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override {
+        if (out != nullptr) *out = nullptr;
+        return E_NOTIMPL;
+    }
+
+private:
+    void record(const std::string& what) { core_->log.add(device_->name() + "." + what); }
+
+    std::shared_ptr<SimulatorCore> core_;
+    std::shared_ptr<DeviceProbe> device_;
+    std::mutex mutex_;
+    IConnectionPointContainer* container_;  // not owned
+};
+
+HRESULT ConnectionPointObject::Advise(IUnknown* sink, DWORD* cookie) {
+    if (cookie == nullptr) return E_POINTER;
+    *cookie = 0;
+    if (sink == nullptr) return E_POINTER;
+    HRESULT fault = core_->config(device_->kind()).adviseResult;
+    if (FAILED(fault)) {
+        record("Advise->" + hresultText(fault));
+        return fault;
+    }
+    // A real source asks for the event interface, or for IDispatch, and keeps
+    // the pointer it got.
+    IDispatch* dispatch = nullptr;
+    if (FAILED(sink->QueryInterface(device_->eventIid(), reinterpret_cast<void**>(&dispatch))) &&
+        FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
+        record("Advise->" + hresultText(CONNECT_E_CANNOTCONNECT));
+        return CONNECT_E_CANNOTCONNECT;
+    }
+    try {
+        *cookie = device_->addSink(dispatch);
+    } catch (...) {
+        dispatch->Release();
+        return E_OUTOFMEMORY;
+    }
+    record("Advise(" + std::to_string(*cookie) + ")");
+    return S_OK;
+}
+
+HRESULT ConnectionPointObject::Unadvise(DWORD cookie) {
+    std::string call = "Unadvise(" + std::to_string(cookie) + ")";
+    HRESULT fault = core_->config(device_->kind()).unadviseResult;
+    if (FAILED(fault)) {
+        record(call + "->" + hresultText(fault));
+        return fault;
+    }
+    if (!device_->removeSink(cookie)) {
+        record(call + "->" + hresultText(CONNECT_E_NOCONNECTION));
+        return CONNECT_E_NOCONNECTION;
+    }
+    record(call);
+    return S_OK;
+}
+
+template <class Itf>
+class DeviceObject : public Itf, public IConnectionPointContainer {
+public:
+    DeviceObject(std::shared_ptr<SimulatorCore> core, std::shared_ptr<DeviceProbe> probe)
+        : core_(std::move(core)), probe_(std::move(probe)) {
+        point_ = new ConnectionPointObject(core_, probe_, this);
+        point_->AddRef();
+        ++core_->liveObjects;
+    }
+    virtual ~DeviceObject() {
+        point_->detach();
+        probe_->releaseAllSinks();
+        point_->Release();
+        probe_->markDestroyed();
+        --core_->liveObjects;
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = nullptr;
+        if (riid == IID_IUnknown) {
+            *ppv = static_cast<IUnknown*>(static_cast<Itf*>(this));
+        } else if (riid == IID_IConnectionPointContainer && core_->config(probe_->kind()).connectionPointContainer) {
+            *ppv = static_cast<IConnectionPointContainer*>(this);
+        } else {
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(probe_->addRef()); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        long count = probe_->release();
+        if (count == 0) {
+            record("Release->0");
+            delete this;
+        }
+        return static_cast<ULONG>(count);
+    }
+
+    HRESULT STDMETHODCALLTYPE Slot3() override { return unused("Slot3"); }
+    HRESULT STDMETHODCALLTYPE Slot4() override { return unused("Slot4"); }
+    HRESULT STDMETHODCALLTYPE Slot5() override { return unused("Slot5"); }
+    HRESULT STDMETHODCALLTYPE Slot6() override { return unused("Slot6"); }
+    HRESULT STDMETHODCALLTYPE Start() override { return succeed("Start"); }
+    HRESULT STDMETHODCALLTYPE Stop() override { return succeed("Stop"); }
+    HRESULT STDMETHODCALLTYPE Close() override { return succeed("Close"); }
+
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
+        if (out != nullptr) *out = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        if (riid != probe_->eventIid()) return CONNECT_E_NOCONNECTION;
+        point_->AddRef();
+        *out = point_;
+        return S_OK;
+    }
+
+protected:
+    void record(const std::string& what) { core_->log.add(probe_->name() + "." + what); }
+    HRESULT succeed(const std::string& what) {
+        record(what);
+        return S_OK;
+    }
+    HRESULT unused(const char* slot) {
+        record(slot);
+        return E_NOTIMPL;
+    }
+
+private:
+    std::shared_ptr<SimulatorCore> core_;
+    std::shared_ptr<DeviceProbe> probe_;
+    ConnectionPointObject* point_;  // one reference, owned
+};
+
+using JogDialDeviceObject = DeviceObject<IJogDialDevice>;
+
+class KeyPadDeviceObject final : public DeviceObject<IKeyPadDevice> {
+public:
+    using DeviceObject::DeviceObject;
+    HRESULT STDMETHODCALLTYPE SetBacklight(int buttonNumber, int on) override {
+        return succeed("SetBacklight(" + std::to_string(buttonNumber) + "," + std::to_string(on) + ")");
+    }
+};
+
+template <class Object>
+Object* makeDevice(const std::shared_ptr<SimulatorCore>& core, Kind kind, int index,
+                   std::shared_ptr<DeviceProbe>& probe) {
+    probe = std::make_shared<DeviceProbe>(kind, index);
+    auto* device = new Object(core, probe);
+    device->AddRef();
+    return device;
+}
+
+}  // namespace
+
+IJogDialDevice* createJogDialDevice(const std::shared_ptr<SimulatorCore>& core, int index,
+                                    std::shared_ptr<DeviceProbe>& probe) {
+    return makeDevice<JogDialDeviceObject>(core, Kind::JogDial, index, probe);
+}
+
+IKeyPadDevice* createKeyPadDevice(const std::shared_ptr<SimulatorCore>& core, int index,
+                                  std::shared_ptr<DeviceProbe>& probe) {
+    return makeDevice<KeyPadDeviceObject>(core, Kind::KeyPad, index, probe);
+}
+
+}  // namespace AxisSim

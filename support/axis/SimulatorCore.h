@@ -1,0 +1,83 @@
+#pragma once
+// State shared by the simulator and every COM object it made: the log, the
+// configuration, the live-object count and the latest objects of each kind.
+// Internal to the simulated driver.
+
+#include "support/axis/AxisSimulator.h"
+
+#include <array>
+
+namespace AxisSim {
+
+/// Names and interfaces that tell the two kinds apart.
+struct JogDialTraits {
+    using Collection = IJogDialCollection;
+    using Device = IJogDialDevice;
+    static constexpr Kind kind = Kind::JogDial;
+    static constexpr const char* collectionName = "JogDialCollection";
+    static constexpr const char* collectionInterfaceName = "IJogDialCollection";
+    static constexpr const char* className = "JogDialClass";
+};
+
+struct KeyPadTraits {
+    using Collection = IKeyPadCollection;
+    using Device = IKeyPadDevice;
+    static constexpr Kind kind = Kind::KeyPad;
+    static constexpr const char* collectionName = "KeyPadCollection";
+    static constexpr const char* collectionInterfaceName = "IKeyPadCollection";
+    static constexpr const char* className = "KeyPadClass";
+};
+
+/// "JogDialDevice#2" and the like.
+std::string deviceName(Kind kind, int index);
+/// "0x80004005": an HRESULT for log entries.
+std::string hresultText(HRESULT hr);
+const CLSID& classIdOf(Kind kind) noexcept;
+
+struct SimulatorCore {
+    CallLog log;
+    std::atomic<long> liveObjects{0};
+
+    KindConfig& config(Kind kind) noexcept { return configs[static_cast<int>(kind)]; }
+
+    /// Records a new driver object and its devices as the latest of `kind`.
+    void recordCollection(Kind kind, std::shared_ptr<ObjectProbe> collection,
+                          std::vector<std::shared_ptr<DeviceProbe>> devices);
+    std::shared_ptr<ObjectProbe> latestCollection(Kind kind) const;
+    std::shared_ptr<DeviceProbe> latestDevice(Kind kind, int index) const;
+    int collectionsCreated(Kind kind) const;
+
+private:
+    struct Latest {
+        std::shared_ptr<ObjectProbe> collection;
+        std::vector<std::shared_ptr<DeviceProbe>> devices;
+        int created = 0;
+    };
+    std::array<KindConfig, 2> configs{};
+    mutable std::mutex mutex_;
+    std::array<Latest, 2> latest_{};
+};
+
+/// Makes a driver object (collection) of `kind` with its devices and answers
+/// QueryInterface(iid) on it; *out gets one reference or null.
+HRESULT createCollection(const std::shared_ptr<SimulatorCore>& core, Kind kind, REFIID iid, void** out);
+
+/// Makes one device; returns it with one reference, owned by the caller, and
+/// sets `probe` to its probe.
+IJogDialDevice* createJogDialDevice(const std::shared_ptr<SimulatorCore>& core, int index,
+                                    std::shared_ptr<DeviceProbe>& probe);
+IKeyPadDevice* createKeyPadDevice(const std::shared_ptr<SimulatorCore>& core, int index,
+                                  std::shared_ptr<DeviceProbe>& probe);
+inline IJogDialDevice* createDevice(JogDialTraits, const std::shared_ptr<SimulatorCore>& core, int index,
+                                    std::shared_ptr<DeviceProbe>& probe) {
+    return createJogDialDevice(core, index, probe);
+}
+inline IKeyPadDevice* createDevice(KeyPadTraits, const std::shared_ptr<SimulatorCore>& core, int index,
+                                   std::shared_ptr<DeviceProbe>& probe) {
+    return createKeyPadDevice(core, index, probe);
+}
+
+/// A new class object for `kind` with one reference, owned by the caller.
+IClassFactory* createClassFactory(const std::shared_ptr<SimulatorCore>& core, Kind kind);
+
+}  // namespace AxisSim
