@@ -1,0 +1,176 @@
+#include "com/EventSink.h"
+
+#include "com/SinkSupport.h"
+
+namespace Dravlo {
+
+namespace {
+
+// No event of either dispinterface has more parameters.
+constexpr UINT MaxParameters = 3;
+
+// A VARIANT of the sink's own, cleared whatever way the call ends.
+class LocalVariant {
+public:
+    LocalVariant() noexcept { VariantInit(&value_); }
+    ~LocalVariant() { VariantClear(&value_); }
+    LocalVariant(const LocalVariant&) = delete;
+    LocalVariant& operator=(const LocalVariant&) = delete;
+    VARIANT* get() noexcept { return &value_; }
+
+private:
+    VARIANT value_;
+};
+
+// Refuses parameter blocks that would make Invoke read beyond what the caller
+// passed. The checks past the count limit only guard against malformed input.
+HRESULT checkShape(const DISPPARAMS& params) noexcept {
+    if (params.cArgs > MaxParameters) return DISP_E_BADPARAMCOUNT;
+    if (params.cArgs > 0 && params.rgvarg == nullptr) return E_INVALIDARG;
+    if (params.cNamedArgs > params.cArgs) return DISP_E_BADPARAMCOUNT;
+    if (params.cNamedArgs > 0 && params.rgdispidNamedArgs == nullptr) return E_INVALIDARG;
+    return S_OK;
+}
+
+// Fills slots[k] with the parameter k places from the end. A named argument
+// gives its position; a leading DISPID_PROPERTYPUT takes slot 0.
+HRESULT fillSlots(const DISPPARAMS& params, VARIANT* (&slots)[MaxParameters], UINT* argumentError) noexcept {
+    UINT named = 0;
+    if (params.cNamedArgs > 0 && params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT) {
+        slots[0] = &params.rgvarg[0];
+        named = 1;
+    }
+    for (; named < params.cNamedArgs; ++named) {
+        DISPID position = params.rgdispidNamedArgs[named];
+        if (position < 0 || static_cast<UINT>(position) >= params.cArgs) {
+            if (argumentError != nullptr) *argumentError = named;
+            return DISP_E_PARAMNOTFOUND;
+        }
+        slots[params.cArgs - position - 1] = &params.rgvarg[named];
+    }
+    for (UINT i = named; i < params.cArgs; ++i) slots[i] = &params.rgvarg[i];
+    // Two named arguments for one position leave another position empty.
+    for (UINT k = 0; k < params.cArgs; ++k)
+        if (slots[k] == nullptr) return DISP_E_PARAMNOTFOUND;
+    return S_OK;
+}
+
+// The event index of `member`, or -1.
+int eventIndexOf(const SinkTable& table, DISPID member) noexcept {
+    for (size_t i = 0; i < table.events.size(); ++i)
+        if (table.events[i].dispid == member) return static_cast<int>(i);
+    return -1;
+}
+
+// `slot` itself when it already holds `type`, else its value converted into
+// `local`; null when it cannot be converted.
+VARIANT* coerce(VARIANT* slot, VARTYPE type, LocalVariant& local) noexcept {
+    if (V_VT(slot) == type) return slot;
+    if (FAILED(VariantChangeType(local.get(), slot, 0, type))) return nullptr;
+    return local.get();
+}
+
+bool sameName(const wchar_t* candidate, const wchar_t* name) noexcept {
+    return CompareStringOrdinal(candidate, -1, name, -1, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+void EventSink::attach(__EventHandlerProxy* receiver, __EventHandlerNodeProxy* node) noexcept {
+    receiver_.store(receiver);
+    node_.store(node);
+}
+
+void EventSink::detach() noexcept {
+    node_.store(nullptr);
+    receiver_.store(nullptr);
+}
+
+HRESULT STDMETHODCALLTYPE EventSink::QueryInterface(REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, table_.diid) || IsEqualIID(riid, IID_IDispatch)) {
+        *object = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE EventSink::GetTypeInfoCount(UINT* count) {
+    if (count == nullptr) return E_POINTER;
+    ComRef<ITypeInfo> info;
+    *count = SUCCEEDED(loadEventTypeInfo(table_.diid, info.put())) ? 1 : 0;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE EventSink::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+    if (index != 0) return DISP_E_BADINDEX;
+    return loadEventTypeInfo(table_.diid, info);
+}
+
+HRESULT STDMETHODCALLTYPE EventSink::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    if (count == 0) return S_OK;
+    if (names == nullptr || ids == nullptr) return E_INVALIDARG;
+    for (UINT i = 0; i < count; ++i) {
+        const SinkName* match = nullptr;
+        for (const SinkName& entry : table_.names) {
+            if (names[i] != nullptr && sameName(names[i], entry.name)) {
+                match = &entry;
+                break;
+            }
+        }
+        if (match == nullptr) return DISP_E_UNKNOWNNAME;
+        ids[i] = match->id;
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE EventSink::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+                                            EXCEPINFO* exception, UINT* argumentError) {
+    if (params == nullptr) return DISP_E_BADVARTYPE;
+    HRESULT hr = checkShape(*params);
+    if (FAILED(hr)) return hr;
+    if (result != nullptr) VariantInit(result);
+    VARIANT* slots[MaxParameters] = {};
+    hr = fillSlots(*params, slots, argumentError);
+    if (FAILED(hr)) return hr;
+    int eventIndex = eventIndexOf(table_, member);
+    if (eventIndex < 0) return DISP_E_MEMBERNOTFOUND;
+    const SinkEvent& event = table_.events[eventIndex];
+    const UINT count = event.parameterCount();
+    if (params->cArgs != count) return DISP_E_BADPARAMCOUNT;
+
+    // Parameter p (from the first) sits in slot count - 1 - p.
+    LocalVariant locals[MaxParameters];
+    VARIANT* values[MaxParameters] = {};
+    for (UINT p = 0; p < count; ++p) {
+        const UINT slot = count - 1 - p;
+        const VARTYPE type = (event.withErrorInfo && p == 2) ? VT_BSTR : VT_I4;
+        values[p] = coerce(slots[slot], type, locals[p]);
+        if (values[p] == nullptr) {
+            if (argumentError != nullptr) *argumentError = slot;
+            return DISP_E_TYPEMISMATCH;
+        }
+    }
+    BSTR errorInfo = event.withErrorInfo ? V_BSTR(values[2]) : nullptr;
+    return deliver(eventIndex, V_I4(values[0]), V_I4(values[1]), errorInfo, exception);
+}
+
+HRESULT EventSink::deliver(int eventIndex, int first, int second, BSTR errorInfo, EXCEPINFO* exception) noexcept {
+    __EventHandlerNodeProxy* node = node_.load();
+    __EventHandlerProxy* receiver = receiver_.load();
+    if (node == nullptr || receiver == nullptr) return S_OK;  // detached: nobody to tell
+    try {
+        (void)receiver->dispatch(node->dispatchCodeOf(eventIndex), first, second, errorInfo);
+    } catch (...) {
+        if (exception != nullptr) {
+            *exception = EXCEPINFO{};
+            exception->scode = E_FAIL;
+        }
+        return DISP_E_EXCEPTION;
+    }
+    return S_OK;
+}
+
+}  // namespace Dravlo

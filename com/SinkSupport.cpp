@@ -1,0 +1,77 @@
+#include "com/SinkSupport.h"
+
+#include <ocidl.h>
+
+#include "bridge/TextConversion.h"
+#include "com/DravloModule.h"
+
+namespace Dravlo {
+
+namespace {
+
+// The connection point of `source` for `diid`, or the first failure.
+HRESULT findConnectionPoint(IUnknown* source, REFIID diid, ComRef<IConnectionPoint>& point) noexcept {
+    if (source == nullptr) return E_INVALIDARG;
+    ComRef<IConnectionPointContainer> container;
+    HRESULT hr = source->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.put()));
+    if (FAILED(hr)) return hr;
+    if (!container) return E_NOINTERFACE;
+    hr = container->FindConnectionPoint(diid, point.put());
+    if (SUCCEEDED(hr) && !point) hr = E_POINTER;
+    return hr;
+}
+
+// The identity (IUnknown) of `object`; null when it cannot be asked.
+ComRef<IUnknown> identityOf(IUnknown* object) noexcept {
+    ComRef<IUnknown> identity;
+    if (FAILED(object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.put())))) identity.reset();
+    return identity;
+}
+
+}  // namespace
+
+HRESULT adviseSink(IUnknown* source, IUnknown* sink, REFIID diid, DWORD* cookie) noexcept {
+    if (cookie == nullptr) return E_POINTER;
+    ComRef<IConnectionPoint> point;
+    HRESULT hr = findConnectionPoint(source, diid, point);
+    if (FAILED(hr)) return hr;
+    DWORD granted = 0;
+    hr = point->Advise(sink, &granted);
+    // A connection point may scribble on the cookie before failing; the caller's
+    // zero cookie is what marks a node as not connected.
+    if (SUCCEEDED(hr)) *cookie = granted;
+    return hr;
+}
+
+HRESULT unadviseSink(IUnknown* source, REFIID diid, DWORD cookie) noexcept {
+    ComRef<IConnectionPoint> point;
+    HRESULT hr = findConnectionPoint(source, diid, point);
+    if (FAILED(hr)) return hr;
+    return point->Unadvise(cookie);
+}
+
+bool sameObject(IUnknown* a, IUnknown* b) noexcept {
+    if (a == nullptr || b == nullptr) return a == b;
+    ComRef<IUnknown> identityA = identityOf(a);
+    ComRef<IUnknown> identityB = identityOf(b);
+    return identityA && identityA.get() == identityB.get();
+}
+
+HRESULT loadEventTypeInfo(REFIID diid, ITypeInfo** out) noexcept {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    char narrowPath[MAX_PATH];
+    DWORD length = GetModuleFileNameA(moduleInstance(), narrowPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return E_FAIL;
+    wchar_t widePath[MAX_PATH];
+    if (narrowToWide(widePath, narrowPath, MAX_PATH, CP_THREAD_ACP) == nullptr) return E_OUTOFMEMORY;
+    ComRef<ITypeLib> library;
+    HRESULT hr = LoadTypeLib(widePath, library.put());
+    if (FAILED(hr)) return hr;
+    if (!library) return E_FAIL;
+    hr = library->GetTypeInfoOfGuid(diid, out);
+    if (FAILED(hr)) *out = nullptr;
+    return hr;
+}
+
+}  // namespace Dravlo
