@@ -1,0 +1,47 @@
+#pragma once
+// JogDial: the receiver of one jog dial's COM events. Buttons become key
+// records for its key listeners, the shuttle ring and the jog wheel dial
+// records for its dial listeners; the error event is consumed.
+// Thread rule: listeners are added before the device is started and only
+// read on event threads afterwards.
+
+#include <set>
+
+#include "bridge/EventRecords.h"
+#include "com/AxisDriver.h"
+#include "com/DeviceReceiver.h"
+
+namespace Dravlo {
+
+class JogDial final : public DeviceReceiver<JogDial, IJogDialDevice, 5> {
+public:
+    /// Dispatch codes bound to ButtonDown, ButtonUp, ShuttleMove, JogMove, Error.
+    enum Code { ButtonDownCode = 4, ButtonUpCode, ShuttleMoveCode, JogMoveCode, ErrorCode };
+
+    /// Adopts `device` (the reference GetItem gave; may be null) and hooks its five events.
+    explicit JogDial(IJogDialDevice* device);
+    /// Unhooks, stops, closes and releases the device; listeners are not told.
+    ~JogDial();
+
+    /// Adds a listener (not owned); one already there stays once.
+    void addKeyListener(KeyListener* listener);
+    void addDialListener(DialListener* listener);
+
+    /// Runs the handler bound to `dispatchCode`: S_OK for 4..8, S_FALSE for -1
+    /// (event without a handler), E_FAIL for any other code. `errorInfo` is
+    /// borrowed and only meaningful for the Error event.
+    HRESULT dispatch(int dispatchCode, int first, int second, BSTR errorInfo) override;
+
+private:
+    void onButtonDown(int jogDialId, int buttonIndex);
+    void onButtonUp(int jogDialId, int buttonIndex);
+    void onShuttleMove(int jogDialId, int dialState);
+    void onJogMove(int jogDialId, int joggState);
+    void notifyKeyListeners(const KeyEventRecord& event);
+    void notifyDialListeners(const DialEventRecord& event);
+
+    std::set<KeyListener*> keyListeners;    ///< not owned; ascending by address
+    std::set<DialListener*> dialListeners;  ///< not owned; ascending by address
+};
+
+}  // namespace Dravlo

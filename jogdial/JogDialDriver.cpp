@@ -1,0 +1,46 @@
+#include "jogdial/JogDialDriver.h"
+
+#include "bridge/ClassNames.h"
+#include "bridge/EventForwarding.h"
+#include "bridge/Messages.h"
+
+namespace Dravlo {
+
+void JogDialDriver::initialize(JNIEnv* env) {
+    deviceCount = openCollection(com, collection, CLSID_AxisJogDial, Messages::JogDialComInitFailed);
+    if (deviceCount <= 0) return;
+
+    vmBinding.bind(env);
+    keyEventBinding.bind(env);
+    dialEventBinding.bind(env);
+
+    receiver.adopt(new JogDial(firstDevice<IJogDialDevice>(*collection.get(), Messages::JogDialNoDevice)));
+    receiver->addKeyListener(this);
+    receiver->addDialListener(this);
+    receiver->start();
+}
+
+void JogDialDriver::uninitialize(JNIEnv* env) {
+    closeCollectionAndReceiver(collection, receiver);
+    keyListenerRef.release(env);
+    dialListenerRef.release(env);
+    com.uninitialize();
+}
+
+void JogDialDriver::registerDialListener(JNIEnv* env, jobject listener) {
+    dialListenerRef.registerListener(env, listener, OnDialEventMethod, OnDialEventSignature);
+}
+
+void JogDialDriver::registerKeyListener(JNIEnv* env, jobject listener) {
+    keyListenerRef.registerListener(env, listener, OnKeyEventMethod, OnKeyEventSignature);
+}
+
+void JogDialDriver::onKeyEvent(const KeyEventRecord& event) {
+    forwardEvent(vmBinding, keyEventBinding, keyListenerRef, event);
+}
+
+void JogDialDriver::onDialEvent(const DialEventRecord& event) {
+    forwardEvent(vmBinding, dialEventBinding, dialListenerRef, event);
+}
+
+}  // namespace Dravlo

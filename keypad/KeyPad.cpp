@@ -1,0 +1,44 @@
+#include "keypad/KeyPad.h"
+
+namespace Dravlo {
+
+KeyPad::KeyPad(IKeyPadDevice* device) : DeviceReceiver(device) {}
+
+KeyPad::~KeyPad() {
+    closeDevice();
+    keyListeners.clear();
+}
+
+void KeyPad::addKeyListener(KeyListener* listener) { keyListeners.insert(listener); }
+
+void KeyPad::execute(KeyCommandRecord command) {
+    if (!device) return;
+    if (command.type == 1 || command.type == 0) device->SetBacklight(command.buttonNumber, command.type);
+}
+
+void KeyPad::notifyListeners(KeyEventRecord event) {
+    for (KeyListener* listener : keyListeners) listener->onKeyEvent(event);
+}
+
+HRESULT KeyPad::dispatch(int dispatchCode, int first, int second, BSTR errorInfo) {
+    switch (dispatchCode) {
+        case -1:
+            return S_FALSE;
+        case ButtonDownCode:
+            onButtonDown(first, second);
+            return S_OK;
+        case ButtonUpCode:
+            onButtonUp(first, second);
+            return S_OK;
+        case ErrorCode:  // the device's error code and text reach nobody
+            return S_OK;
+        default:
+            return E_FAIL;
+    }
+}
+
+void KeyPad::onButtonDown(int keyPadId, int buttonIndex) { notifyListeners(KeyEventRecord{keyPadId, buttonIndex, 0}); }
+
+void KeyPad::onButtonUp(int keyPadId, int buttonIndex) { notifyListeners(KeyEventRecord{keyPadId, buttonIndex, 1}); }
+
+}  // namespace Dravlo

@@ -1,0 +1,44 @@
+#pragma once
+// KeyPad: the receiver of one keypad's COM events. Button presses and
+// releases become key records for its listeners; the error event is
+// consumed; backlight commands go to the device.
+// Thread rule: listeners are added before the device is started and only
+// read on event threads afterwards.
+
+#include <set>
+
+#include "bridge/EventRecords.h"
+#include "com/AxisDriver.h"
+#include "com/DeviceReceiver.h"
+#include "keypad/KeyCommand.h"
+
+namespace Dravlo {
+
+class KeyPad final : public DeviceReceiver<KeyPad, IKeyPadDevice, 3> {
+public:
+    /// Dispatch codes bound to ButtonDown, ButtonUp, Error.
+    enum Code { ButtonDownCode = 4, ButtonUpCode, ErrorCode };
+
+    /// Adopts `device` (the reference GetItem gave; may be null) and hooks its three events.
+    explicit KeyPad(IKeyPadDevice* device);
+    /// Unhooks, stops, closes and releases the device; listeners are not told.
+    ~KeyPad();
+
+    /// Adds a listener (not owned); one already there stays once.
+    void addKeyListener(KeyListener* listener);
+    /// Backlight of the command's button: type 1 on, 0 off, anything else nothing.
+    void execute(KeyCommandRecord command);
+    /// Calls every listener, in ascending address order.
+    void notifyListeners(KeyEventRecord event);
+
+    /// S_OK for codes 4..6, S_FALSE for -1, E_FAIL otherwise.
+    HRESULT dispatch(int dispatchCode, int first, int second, BSTR errorInfo) override;
+
+private:
+    void onButtonDown(int keyPadId, int buttonIndex);
+    void onButtonUp(int keyPadId, int buttonIndex);
+
+    std::set<KeyListener*> keyListeners;  ///< not owned; ascending by address
+};
+
+}  // namespace Dravlo
