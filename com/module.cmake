@@ -1,0 +1,31 @@
+# The COM server module: self-registration sources, the type library compiled
+# by widl, and the resources (type library and manifest) as an object library
+# that Dravlo.dll and test programs link into themselves.
+target_sources(dravlo_com PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/Registration.cpp)
+
+# widl (mingw-w64-tools) needs Wine's IDL files, which mingw-w64 does not ship,
+# and Wine's stdole2.tlb for importlib("stdole2.tlb").
+find_program(DRAVLO_WIDL NAMES x86_64-w64-mingw32-widl widl REQUIRED)
+set(DRAVLO_WINE_IDL_DIR /usr/include/wine/wine/windows CACHE PATH "Wine's IDL files (libwine-dev)")
+set(DRAVLO_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows CACHE PATH "Directory of Wine's stdole2.tlb")
+
+set(DRAVLO_TYPELIB ${CMAKE_CURRENT_BINARY_DIR}/DravloDriver.tlb)
+add_custom_command(
+  OUTPUT ${DRAVLO_TYPELIB}
+  COMMAND ${DRAVLO_WIDL} --win64 -t
+          -I ${DRAVLO_WINE_IDL_DIR} -L ${DRAVLO_WINE_TLB_DIR}
+          -o ${DRAVLO_TYPELIB} ${CMAKE_CURRENT_LIST_DIR}/DravloDriver.idl
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/DravloDriver.idl
+  COMMENT "widl: type library DravloDriver"
+  VERBATIM)
+add_custom_target(dravlo_typelib DEPENDS ${DRAVLO_TYPELIB})
+
+# "TYPELIB" 1 and RT_MANIFEST 2. The .rc names both files by file name only;
+# the include directories say where they are, and OBJECT_DEPENDS recompiles the
+# resources when the IDL or the manifest changes.
+add_library(dravlo_resources OBJECT ${CMAKE_CURRENT_LIST_DIR}/Dravlo.rc)
+target_include_directories(dravlo_resources PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_CURRENT_LIST_DIR})
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/Dravlo.rc PROPERTIES
+  OBJECT_DEPENDS "${DRAVLO_TYPELIB};${CMAKE_CURRENT_LIST_DIR}/Dravlo.manifest")
+add_dependencies(dravlo_resources dravlo_typelib)

@@ -1,0 +1,96 @@
+#pragma once
+// Helpers of the module and registration tests: where the built Dravlo.dll
+// is, a reader of a PE file's export and import tables, a loaded library and
+// a scratch directory that clean up after themselves, and registry probes.
+
+#include <windows.h>
+#include <oleauto.h>
+#include <comdef.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ModuleTest {
+
+_COM_SMARTPTR_TYPEDEF(ITypeLib, __uuidof(ITypeLib));
+_COM_SMARTPTR_TYPEDEF(ITypeInfo, __uuidof(ITypeInfo));
+
+/// Full path of the built Dravlo.dll (beside the test program).
+std::wstring dravloDllPath();
+
+/// The export and import tables of a PE32+ file, read from disk (not loaded).
+/// Throws std::runtime_error on a file it cannot read or make sense of.
+class PeFile {
+public:
+    explicit PeFile(const std::wstring& path);
+    /// The names in the export directory, in table order.
+    std::vector<std::string> exportNames() const;
+    /// The DLL names of the import directory, in table order.
+    std::vector<std::string> importedDlls() const;
+
+private:
+    const IMAGE_NT_HEADERS64& headers() const;
+    /// The file bytes at `rva`, with at least `size` bytes behind them.
+    const std::uint8_t* at(DWORD rva, std::size_t size = 1) const;
+    std::string stringAt(DWORD rva) const;
+
+    std::vector<std::uint8_t> bytes_;
+};
+
+/// One LoadLibraryW, freed on destruction.
+class LoadedLibrary {
+public:
+    explicit LoadedLibrary(const std::wstring& path) : module_(LoadLibraryW(path.c_str())) {}
+    ~LoadedLibrary() {
+        if (module_ != nullptr) FreeLibrary(module_);
+    }
+    LoadedLibrary(const LoadedLibrary&) = delete;
+    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+
+    HMODULE get() const { return module_; }
+    /// The exported function `name` as a pointer of type F; null when absent.
+    template <class F>
+    F entry(const char* name) const {
+        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    }
+
+private:
+    HMODULE module_;
+};
+
+using EntryPoint = HRESULT(STDAPICALLTYPE*)();
+
+/// A fresh directory under the temporary directory, removed with its content
+/// on destruction.
+class ScratchDirectory {
+public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    /// Full path of the directory, without a trailing backslash.
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+};
+
+/// Writes the type library embedded in `library` ("TYPELIB" 1) to `target`.
+void writeEmbeddedTypeLib(const std::wstring& library, const std::wstring& target);
+
+/// Copies the library `source` to `target` with its type library resource made
+/// unfindable (its type renamed).
+void copyWithoutTypeLib(const std::wstring& source, const std::wstring& target);
+
+/// "{XXXXXXXX-...}" of `guid`.
+std::wstring guidString(REFGUID guid);
+
+/// True when HKEY_CLASSES_ROOT\`subKey` exists.
+bool classesKeyExists(const std::wstring& subKey);
+
+/// The default value of HKEY_CLASSES_ROOT\`subKey`; empty when absent.
+std::wstring classesKeyDefault(const std::wstring& subKey);
+
+}  // namespace ModuleTest

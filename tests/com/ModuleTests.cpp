@@ -1,0 +1,212 @@
+// The COM server module: the entry point's answer, the class objects, the
+// lock count behind DllCanUnloadNow, and the path rules of loading the
+// library's own type library. Nothing here touches the registry.
+
+#include <gtest/gtest.h>
+
+#include <ole2.h>
+#include <olectl.h>
+#include <comdef.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "com/DravloModule.h"
+#include "com/Registration.h"
+#include "tests/com/ModuleTestSupport.h"
+
+// The entry point of the module code linked into this program.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
+
+namespace {
+
+using ModuleTest::ITypeInfoPtr;
+using ModuleTest::ITypeLibPtr;
+
+using ModuleTest::LoadedLibrary;
+using ModuleTest::ScratchDirectory;
+
+void* const sentinel = reinterpret_cast<void*>(static_cast<ULONG_PTR>(0xdeadbeef));
+
+TEST(EntryPoint, RefusesTheLoad_OnlyOnProcessAttachAfterFailedInit) {
+    for (DWORD reason : {DLL_PROCESS_ATTACH, DLL_PROCESS_DETACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH}) {
+        EXPECT_EQ(reason == DLL_PROCESS_ATTACH ? FALSE : TRUE, Dravlo::entryPointAnswer(reason, true)) << reason;
+        EXPECT_EQ(TRUE, Dravlo::entryPointAnswer(reason, false)) << reason;
+    }
+}
+
+TEST(EntryPoint, ModuleOfThisProgram_InitialisedAndAcceptsTheLoad) {
+    EXPECT_FALSE(Dravlo::CAtlModule::InitFailed());
+    EXPECT_EQ(TRUE, DllMain(GetModuleHandleW(nullptr), DLL_PROCESS_ATTACH, nullptr));
+    ASSERT_NE(nullptr, Dravlo::currentModule());
+    EXPECT_EQ(Dravlo::moduleInstance(), Dravlo::currentModule()->GetModuleInstance());
+}
+
+HRESULT answerWithRiid(REFIID riid, void** object) {
+    *object = const_cast<IID*>(&riid);
+    return S_FALSE;
+}
+
+TEST(ClassObject, Table_IsWalkedOnlyWhenInitialised) {
+    const CLSID known = Dravlo::CLSID_ImplAxisJogDialEvents;
+    const Dravlo::ClassEntry table[] = {{&known, answerWithRiid}};
+    void* object = sentinel;
+    EXPECT_EQ(E_POINTER, Dravlo::getClassObject(table, false, known, IID_IClassFactory, nullptr));
+    EXPECT_EQ(S_FALSE, Dravlo::getClassObject(table, false, known, IID_IClassFactory, &object));
+    EXPECT_EQ(&IID_IClassFactory, object);
+    object = sentinel;
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+              Dravlo::getClassObject(table, false, Dravlo::CLSID_ImplAxisKeyPadEvents, IID_IClassFactory, &object));
+    EXPECT_EQ(nullptr, object);
+    object = sentinel;
+    EXPECT_EQ(E_UNEXPECTED, Dravlo::getClassObject(table, true, known, IID_IClassFactory, &object));
+    EXPECT_EQ(nullptr, object);
+}
+
+/// The built Dravlo.dll, loaded into this process.
+class LoadedDravlo : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(nullptr, dll.get()); }
+    LoadedLibrary dll{ModuleTest::dravloDllPath()};
+};
+
+TEST_F(LoadedDravlo, DllGetClassObject_ServesNoClass) {
+    auto getClassObject = dll.entry<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>("DllGetClassObject");
+    ASSERT_NE(nullptr, getClassObject);
+    CLSID random{};
+    ASSERT_EQ(S_OK, CoCreateGuid(&random));
+    const CLSID* const clsids[] = {&Dravlo::CLSID_ImplAxisJogDialEvents, &Dravlo::CLSID_ImplAxisKeyPadEvents, &random};
+    for (const CLSID* clsid : clsids) {
+        void* object = sentinel;
+        EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(*clsid, IID_IClassFactory, &object));
+        EXPECT_EQ(nullptr, object);
+    }
+    EXPECT_EQ(E_POINTER, getClassObject(random, IID_IClassFactory, nullptr));
+}
+
+TEST_F(LoadedDravlo, DllCanUnloadNow_WithoutSinks) {
+    auto canUnloadNow = dll.entry<ModuleTest::EntryPoint>("DllCanUnloadNow");
+    ASSERT_NE(nullptr, canUnloadNow);
+    EXPECT_EQ(S_OK, canUnloadNow());
+}
+
+TEST(ModuleLock, DllCanUnloadNow_FollowsTheLockCount) {
+    Dravlo::CAtlModule* module = Dravlo::currentModule();
+    ASSERT_NE(nullptr, module);
+    ASSERT_EQ(0, module->GetLockCount());
+    EXPECT_EQ(S_OK, DllCanUnloadNow());
+    EXPECT_EQ(1, module->Lock());
+    EXPECT_EQ(2, module->Lock());
+    EXPECT_EQ(S_FALSE, DllCanUnloadNow());
+    EXPECT_EQ(1, module->Unlock());
+    EXPECT_EQ(S_FALSE, DllCanUnloadNow());
+    EXPECT_EQ(0, module->Unlock());
+    EXPECT_EQ(S_OK, DllCanUnloadNow());
+}
+
+TEST(ModuleLock, LocksFromManyThreads_Balance) {
+    Dravlo::CAtlModule* module = Dravlo::currentModule();
+    ASSERT_NE(nullptr, module);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([module] {
+            for (int i = 0; i < 20000; ++i) {
+                module->Lock();
+                module->Unlock();
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(0, module->GetLockCount());
+}
+
+TEST(HelpDirectory, IsCutAfterTheLastSlashColonOrBackslash) {
+    EXPECT_EQ(std::wstring(L"C:\\help\\").size(), Dravlo::helpDirectoryLength(L"C:\\help\\dravlo.hlp"));
+    EXPECT_EQ(std::wstring(L"C:\\a/b/").size(), Dravlo::helpDirectoryLength(L"C:\\a/b/x.chm"));
+    EXPECT_EQ(2u, Dravlo::helpDirectoryLength(L"C:dravlo.hlp"));
+    EXPECT_EQ(0u, Dravlo::helpDirectoryLength(L"dravlo.hlp"));
+    EXPECT_EQ(0u, Dravlo::helpDirectoryLength(L""));
+    // Only the first MAX_PATH characters are looked at.
+    std::wstring longName = L"C:\\" + std::wstring(MAX_PATH, L'h') + L"\\dravlo.hlp";
+    EXPECT_EQ(3u, Dravlo::helpDirectoryLength(longName.c_str()));
+}
+
+TEST(ModuleFileName, IsTheModulesName_OrTheLoaderError) {
+    char name[MAX_PATH];
+    ASSERT_EQ(S_OK, Dravlo::moduleFileName(Dravlo::moduleInstance(), name));
+    char expected[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameA(nullptr, expected, MAX_PATH));
+    EXPECT_STREQ(expected, name);
+
+    HINSTANCE notAModule = reinterpret_cast<HINSTANCE>(static_cast<ULONG_PTR>(0x10000));
+    HRESULT hr = Dravlo::moduleFileName(notAModule, name);
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_EQ(HRESULT_FROM_WIN32(GetLastError()), hr);
+}
+
+std::string narrow(const std::wstring& text) {
+    std::string result(text.size() * 2 + 1, '\0');
+    int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, result.data(), static_cast<int>(result.size()),
+                                     nullptr, nullptr);
+    result.resize(length > 0 ? length - 1 : 0);
+    return result;
+}
+
+/// A scratch directory with a dot in its own name, holding "lib.tlb".
+class TypeLibNear : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+        ModuleTest::writeEmbeddedTypeLib(ModuleTest::dravloDllPath(), directory + L"\\lib.tlb");
+    }
+    /// loadTypeLibNear on `name`; the path that worked, or "" on failure.
+    std::wstring load(const std::wstring& name, HRESULT& hr) {
+        ITypeLib* library = sentinelLibrary();
+        BSTR path = reinterpret_cast<BSTR>(sentinel);
+        hr = Dravlo::loadTypeLibNear(narrow(name).c_str(), &library, &path);
+        std::wstring result = path != nullptr ? path : L"";
+        if (SUCCEEDED(hr)) {
+            EXPECT_NE(nullptr, library);
+            library->Release();
+            SysFreeString(path);
+        } else {
+            EXPECT_EQ(nullptr, library);
+            EXPECT_EQ(nullptr, path);
+            result.clear();
+        }
+        return result;
+    }
+    static ITypeLib* sentinelLibrary() { return static_cast<ITypeLib*>(sentinel); }
+
+    ScratchDirectory scratch;
+    std::wstring directory = scratch.path() + L"\\with.dot";
+};
+
+TEST_F(TypeLibNear, LibraryWithTypeLib_LoadsFromTheLibraryItself) {
+    HRESULT hr = E_FAIL;
+    std::wstring dll = ModuleTest::dravloDllPath();
+    EXPECT_EQ(dll, load(dll, hr));
+    EXPECT_EQ(S_OK, hr);
+}
+
+TEST_F(TypeLibNear, ExtensionIsReplaced_OrAppended) {
+    HRESULT hr = E_FAIL;
+    EXPECT_EQ(directory + L"\\lib.tlb", load(directory + L"\\lib.dll", hr));
+    EXPECT_EQ(S_OK, hr);
+    // No dot after the last backslash: ".tlb" is appended, the directory's dot untouched.
+    EXPECT_EQ(directory + L"\\lib.tlb", load(directory + L"\\lib", hr));
+    EXPECT_EQ(S_OK, hr);
+}
+
+TEST_F(TypeLibNear, NeitherLoadable_ReturnsTheSecondFailure) {
+    std::wstring tlb = directory + L"\\other.tlb";
+    ITypeLibPtr direct;
+    HRESULT expected = LoadTypeLib(tlb.c_str(), &direct);
+    ASSERT_TRUE(FAILED(expected));
+    HRESULT hr = S_OK;
+    EXPECT_EQ(L"", load(directory + L"\\other.dll", hr));
+    EXPECT_EQ(expected, hr);
+}
+
+}  // namespace

@@ -1,0 +1,188 @@
+// Self-registration of the built Dravlo.dll and of copies of it, through its
+// exports and through regsvr32. These tests change the prefix's registry and
+// run serially; each leaves the keys it may create removed.
+
+#include <gtest/gtest.h>
+
+#include <comdef.h>
+
+#include <string>
+
+#include "com/AxisDriver.h"
+#include "com/DravloModule.h"
+#include "tests/com/ModuleTestSupport.h"
+
+namespace {
+
+using ModuleTest::ITypeInfoPtr;
+using ModuleTest::ITypeLibPtr;
+
+using ModuleTest::classesKeyDefault;
+using ModuleTest::classesKeyExists;
+using ModuleTest::dravloDllPath;
+using ModuleTest::EntryPoint;
+using ModuleTest::guidString;
+using ModuleTest::LoadedLibrary;
+using ModuleTest::ScratchDirectory;
+
+const GUID* const eventInterfaces[] = {&DIID__IAxisJoystickEvents, &DIID__IAxisJogDialEvents, &DIID__IAxisKeyPadEvents};
+
+std::wstring typeLibKey() { return L"TypeLib\\" + guidString(Dravlo::LIBID_DravloDriver); }
+std::wstring interfaceKey(REFIID iid) { return L"Interface\\" + guidString(iid); }
+/// The file registered for DravloDriver 1.0, US English, 64-bit; "" when none.
+std::wstring registeredFile() { return classesKeyDefault(typeLibKey() + L"\\1.0\\409\\win64"); }
+
+/// A library's two registration entry points.
+struct Registrar {
+    explicit Registrar(const std::wstring& path) : dll(path) {}
+    HRESULT registerServer() const { return dll.entry<EntryPoint>("DllRegisterServer")(); }
+    HRESULT unregisterServer() const { return dll.entry<EntryPoint>("DllUnregisterServer")(); }
+    LoadedLibrary dll;
+};
+
+DWORD runAndWait(std::wstring commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return static_cast<DWORD>(-1);
+    }
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD exitCode = static_cast<DWORD>(-1);
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode;
+}
+
+class Registration : public ::testing::Test {
+protected:
+    void SetUp() override { removeKeys(); }
+    void TearDown() override { removeKeys(); }
+    static void removeKeys() {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, typeLibKey().c_str());
+        for (const GUID* iid : eventInterfaces) RegDeleteTreeW(HKEY_CLASSES_ROOT, interfaceKey(*iid).c_str());
+    }
+    static void expectNothingRegistered() {
+        EXPECT_FALSE(classesKeyExists(typeLibKey()));
+        for (const GUID* iid : eventInterfaces) EXPECT_FALSE(classesKeyExists(interfaceKey(*iid)));
+    }
+};
+
+TEST_F(Registration, RegisterThenUnregister_LeavesNoRegistration) {
+    const bool systemUnknownKey = classesKeyExists(interfaceKey(IID_IUnknown));
+    Registrar dravlo(dravloDllPath());
+    ASSERT_NE(nullptr, dravlo.dll.get());
+    ASSERT_EQ(S_OK, dravlo.registerServer());
+    EXPECT_EQ(dravloDllPath(), registeredFile());
+    for (const GUID* iid : eventInterfaces) {
+        EXPECT_EQ(guidString(Dravlo::LIBID_DravloDriver), classesKeyDefault(interfaceKey(*iid) + L"\\TypeLib"));
+    }
+    // The stand-in IUnknown of the type library is never registered.
+    EXPECT_NE(guidString(Dravlo::LIBID_DravloDriver), classesKeyDefault(interfaceKey(IID_IUnknown) + L"\\TypeLib"));
+
+    ASSERT_EQ(S_OK, dravlo.unregisterServer());
+    expectNothingRegistered();
+    EXPECT_EQ(systemUnknownKey, classesKeyExists(interfaceKey(IID_IUnknown)));
+}
+
+TEST_F(Registration, ThreadLocale_IsRestoredByBothEntryPoints) {
+    const LCID saved = GetThreadLocale();
+    const LCID german = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT);
+    ASSERT_TRUE(SetThreadLocale(german));
+    Registrar dravlo(dravloDllPath());
+    EXPECT_EQ(S_OK, dravlo.registerServer());
+    EXPECT_EQ(german, GetThreadLocale());
+    EXPECT_EQ(S_OK, dravlo.unregisterServer());
+    EXPECT_EQ(german, GetThreadLocale());
+    SetThreadLocale(saved);
+}
+
+TEST_F(Registration, Regsvr32_RegistersAndUnregisters) {
+    const std::wstring quoted = L"\"" + dravloDllPath() + L"\"";
+    EXPECT_EQ(0u, runAndWait(L"regsvr32.exe /s " + quoted));
+    EXPECT_EQ(dravloDllPath(), registeredFile());
+    EXPECT_EQ(0u, runAndWait(L"regsvr32.exe /s /u " + quoted));
+    expectNothingRegistered();
+}
+
+/// A copy of Dravlo.dll whose type library resource is deleted.
+class RegistrationOfCopy : public Registration {
+protected:
+    void SetUp() override {
+        Registration::SetUp();
+        ModuleTest::copyWithoutTypeLib(dravloDllPath(), copy);
+        ITypeLibPtr direct;
+        ASSERT_TRUE(FAILED(LoadTypeLib(copy.c_str(), &direct))) << "the copy still holds its type library";
+    }
+    ScratchDirectory scratch;
+    std::wstring copy = scratch.path() + L"\\DravloCopy.dll";
+    std::wstring tlb = scratch.path() + L"\\DravloCopy.tlb";
+};
+
+TEST_F(RegistrationOfCopy, TlbBesideTheLibrary_IsRegisteredInstead) {
+    ModuleTest::writeEmbeddedTypeLib(dravloDllPath(), tlb);
+    Registrar registrar(copy);
+    ASSERT_NE(nullptr, registrar.dll.get());
+    ASSERT_EQ(S_OK, registrar.registerServer());
+    EXPECT_EQ(tlb, registeredFile());
+    ASSERT_EQ(S_OK, registrar.unregisterServer());
+    expectNothingRegistered();
+}
+
+TEST_F(RegistrationOfCopy, NeitherLoadable_BothFailAndNothingChanges) {
+    ITypeLibPtr direct;
+    const HRESULT expected = LoadTypeLib(tlb.c_str(), &direct);
+    ASSERT_TRUE(FAILED(expected));
+    const LCID locale = GetThreadLocale();
+    Registrar registrar(copy);
+    ASSERT_NE(nullptr, registrar.dll.get());
+    EXPECT_EQ(expected, registrar.registerServer());
+    expectNothingRegistered();
+    EXPECT_EQ(expected, registrar.unregisterServer());
+    expectNothingRegistered();
+    EXPECT_EQ(locale, GetThreadLocale());
+}
+
+/// Copies Dravlo.dll into nested directories of `root` so that its full path
+/// is `length` characters long; returns that path.
+std::wstring copyToPathOfLength(const std::wstring& root, std::size_t length) {
+    const std::wstring name = L"\\DravloLong.dll";
+    std::wstring path = root;
+    std::size_t remaining = length - root.size() - name.size();
+    while (remaining > 0) {
+        std::size_t take = remaining > 101 ? 101 : remaining;  // a backslash and a name
+        if (remaining - take == 1) --take;
+        path += L"\\" + std::wstring(take - 1, L'd');
+        CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr);
+        remaining -= take;
+    }
+    path += name;
+    CopyFileW(dravloDllPath().c_str(), (L"\\\\?\\" + path).c_str(), FALSE);
+    return path;
+}
+
+TEST_F(Registration, LibraryPathOf260OrMore_FailsWithInsufficientBuffer) {
+    ScratchDirectory scratch;
+    ASSERT_LT(scratch.path().size() + 20, 259u);
+    for (std::size_t length : {259u, 260u, 300u}) {
+        SCOPED_TRACE(length);
+        std::wstring path = copyToPathOfLength(scratch.path(), length);
+        ASSERT_EQ(length, path.size());
+        Registrar registrar(path);
+        ASSERT_NE(nullptr, registrar.dll.get()) << "cannot load from a long path";
+        if (length < MAX_PATH) {
+            EXPECT_EQ(S_OK, registrar.registerServer());
+            EXPECT_EQ(path, registeredFile());
+            EXPECT_EQ(S_OK, registrar.unregisterServer());
+        } else {
+            EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), registrar.registerServer());
+            expectNothingRegistered();
+            EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), registrar.unregisterServer());
+        }
+        expectNothingRegistered();
+    }
+}
+
+}  // namespace
