@@ -15,13 +15,16 @@
 
 #include "bridge/ClassNames.h"
 #include "com/DravloModule.h"
+#include "jogdial/JogDialDriver.h"
+#include "keypad/KeyPadDriver.h"
 
 namespace Dravlo {
 
 // 1.
 const std::string DialEventClassName = DRAVLO_DIAL_EVENT_CLASS;
 
-// 2. The jog dial driver object goes here.
+// 2.
+JogDialDriver jogDialDriver;
 
 // 3., 4.
 const std::string KeyCommandClassName = DRAVLO_KEY_COMMAND_CLASS;
@@ -30,7 +33,8 @@ const std::string KeyEventClassName = DRAVLO_KEY_EVENT_CLASS;
 // 5.
 CDravloDriverModule driverModule;
 
-// 6. The keypad driver object goes here.
+// 6.
+KeyPadDriver keyPadDriver;
 
 }  // namespace Dravlo
 

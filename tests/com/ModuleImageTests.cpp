@@ -42,6 +42,7 @@ TEST(ModuleImage, Exports_AreTheComEntryPointsAndJavaNativesOnly) {
     std::set<std::string> unique(names.begin(), names.end());
     EXPECT_EQ(names.size(), unique.size()) << "a name is exported twice";
     for (const std::string& name : comExports) EXPECT_EQ(1u, unique.count(name)) << name << " is not exported";
+    for (const std::string& name : javaExports) EXPECT_EQ(1u, unique.count(name)) << name << " is not exported";
     for (const std::string& name : unique) {
         EXPECT_TRUE(comExports.count(name) == 1 || javaExports.count(name) == 1) << "stray export " << name;
     }
