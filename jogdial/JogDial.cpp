@@ -2,7 +2,7 @@
 
 namespace Dravlo {
 
-JogDial::JogDial(IJogDialDevice* device) : DeviceReceiver(device) {}
+JogDial::JogDial(IJogDialDevice* device) : DeviceReceiver(device) { openDevice(); }
 
 JogDial::~JogDial() {
     closeDevice();
@@ -13,29 +13,6 @@ JogDial::~JogDial() {
 void JogDial::addKeyListener(KeyListener* listener) { keyListeners.insert(listener); }
 
 void JogDial::addDialListener(DialListener* listener) { dialListeners.insert(listener); }
-
-HRESULT JogDial::dispatch(int dispatchCode, int first, int second, BSTR errorInfo) {
-    switch (dispatchCode) {
-        case -1:
-            return S_FALSE;
-        case ButtonDownCode:
-            onButtonDown(first, second);
-            return S_OK;
-        case ButtonUpCode:
-            onButtonUp(first, second);
-            return S_OK;
-        case ShuttleMoveCode:
-            onShuttleMove(first, second);
-            return S_OK;
-        case JogMoveCode:
-            onJogMove(first, second);
-            return S_OK;
-        case ErrorCode:  // the device's error code and text reach nobody
-            return S_OK;
-        default:
-            return E_FAIL;
-    }
-}
 
 void JogDial::onButtonDown(int jogDialId, int buttonIndex) {
     notifyKeyListeners(KeyEventRecord{jogDialId, buttonIndex, 0});

@@ -27,18 +27,19 @@ public:
     void addKeyListener(KeyListener* listener);
     void addDialListener(DialListener* listener);
 
-    /// Runs the handler bound to `dispatchCode`: S_OK for 4..8, S_FALSE for -1
-    /// (event without a handler), E_FAIL for any other code. `errorInfo` is
-    /// borrowed and only meaningful for the Error event.
-    HRESULT dispatch(int dispatchCode, int first, int second, BSTR errorInfo) override;
-
 private:
+    friend DeviceReceiver;
+
     void onButtonDown(int jogDialId, int buttonIndex);
     void onButtonUp(int jogDialId, int buttonIndex);
     void onShuttleMove(int jogDialId, int dialState);
     void onJogMove(int jogDialId, int joggState);
     void notifyKeyListeners(const KeyEventRecord& event);
     void notifyDialListeners(const DialEventRecord& event);
+
+    /// By event index: ButtonDown, ButtonUp, ShuttleMove, JogMove; Error reaches nobody.
+    static constexpr Handler handlers[5] = {&JogDial::onButtonDown, &JogDial::onButtonUp, &JogDial::onShuttleMove,
+                                            &JogDial::onJogMove, nullptr};
 
     std::set<KeyListener*> keyListeners;    ///< not owned; ascending by address
     std::set<DialListener*> dialListeners;  ///< not owned; ascending by address

@@ -2,7 +2,7 @@
 
 namespace Dravlo {
 
-KeyPad::KeyPad(IKeyPadDevice* device) : DeviceReceiver(device) {}
+KeyPad::KeyPad(IKeyPadDevice* device) : DeviceReceiver(device) { openDevice(); }
 
 KeyPad::~KeyPad() {
     closeDevice();
@@ -18,23 +18,6 @@ void KeyPad::execute(KeyCommandRecord command) {
 
 void KeyPad::notifyListeners(KeyEventRecord event) {
     for (KeyListener* listener : keyListeners) listener->onKeyEvent(event);
-}
-
-HRESULT KeyPad::dispatch(int dispatchCode, int first, int second, BSTR errorInfo) {
-    switch (dispatchCode) {
-        case -1:
-            return S_FALSE;
-        case ButtonDownCode:
-            onButtonDown(first, second);
-            return S_OK;
-        case ButtonUpCode:
-            onButtonUp(first, second);
-            return S_OK;
-        case ErrorCode:  // the device's error code and text reach nobody
-            return S_OK;
-        default:
-            return E_FAIL;
-    }
 }
 
 void KeyPad::onButtonDown(int keyPadId, int buttonIndex) { notifyListeners(KeyEventRecord{keyPadId, buttonIndex, 0}); }

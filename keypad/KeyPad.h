@@ -31,12 +31,14 @@ public:
     /// Calls every listener, in ascending address order.
     void notifyListeners(KeyEventRecord event);
 
-    /// S_OK for codes 4..6, S_FALSE for -1, E_FAIL otherwise.
-    HRESULT dispatch(int dispatchCode, int first, int second, BSTR errorInfo) override;
-
 private:
+    friend DeviceReceiver;
+
     void onButtonDown(int keyPadId, int buttonIndex);
     void onButtonUp(int keyPadId, int buttonIndex);
+
+    /// By event index: ButtonDown, ButtonUp; Error reaches nobody.
+    static constexpr Handler handlers[3] = {&KeyPad::onButtonDown, &KeyPad::onButtonUp, nullptr};
 
     std::set<KeyListener*> keyListeners;  ///< not owned; ascending by address
 };
