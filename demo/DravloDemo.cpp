@@ -1,86 +1,75 @@
-// Smoke run of Dravlo.dll against the simulated Axis device driver: load the
-// library as a Java program would, enter COM, create the jog dial and keypad
-// collections through the driver's creation sequence, report their device
-// counts and release everything again. Exit code 0 only when all went well.
-
-#include "com/AxisDriver.h"
-#include "support/axis/AxisSimulator.h"
+// The demo: Dravlo.dll as a Java program sees it. The library is loaded and
+// its natives found as a JVM would find them; the JVM is the in-process
+// stand-in serving the applet.utils.dravlo classes, and the Axis device
+// driver is the simulated one. The story (DemoStory.h) registers Java
+// listeners, initialises both drivers, lets the devices fire, sends keypad
+// commands, shows failures as Java exceptions, shuts down and checks that
+// nothing is left over. Exit code 0 only when all of it happened as expected.
 
 #include <cstdio>
+#include <exception>
+
+#include "demo/DemoStory.h"
 
 namespace {
 
+using Demo::say;
+
 constexpr int JogDials = 2;
-constexpr int KeyPads = 3;
+constexpr int KeyPads = 2;
 
-// Owns one LoadLibrary reference.
-class LoadedLibrary {
-public:
-    explicit LoadedLibrary(const wchar_t* name) : module_(LoadLibraryW(name)) {}
-    ~LoadedLibrary() {
-        if (module_ != nullptr) FreeLibrary(module_);
-    }
-    LoadedLibrary(const LoadedLibrary&) = delete;
-    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
-    explicit operator bool() const { return module_ != nullptr; }
-
-private:
-    HMODULE module_;
-};
-
-// Creates one collection and prints its device count; false on failure.
-template <class Holder>
-bool reportCount(const char* what, REFCLSID clsid, int expected) {
-    Holder collection;
-    Dravlo::createAxisCollection(clsid, collection);
-    if (!collection) {
-        std::printf("FAILED: the %s collection could not be created\n", what);
-        return false;
-    }
-    int count = 0;
-    collection->GetCount(&count);
-    std::printf("%s devices: %d\n", what, count);
-    if (count != expected) std::printf("FAILED: expected %d %s devices\n", expected, what);
-    return count == expected;
+// The library's DllCanUnloadNow, found by name as COM finds it.
+auto canUnloadNowOf(const Demo::LoadedLibrary& library) {
+    using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+    auto entry = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(library.entry("DllCanUnloadNow")));
+    Demo::check(entry != nullptr, "Dravlo.dll does not export DllCanUnloadNow");
+    return entry;
 }
 
-// Everything that needs COM entered on this thread.
-bool runWithComEntered() {
-    AxisSim::Simulator simulator;
-    simulator.config(AxisSim::Kind::JogDial).deviceCount = JogDials;
-    simulator.config(AxisSim::Kind::KeyPad).deviceCount = KeyPads;
-    AxisSim::InProcessRegistration registration = simulator.registerInProcess();
-    if (FAILED(registration.result())) {
-        std::printf("FAILED: the simulated driver could not be registered (0x%08lX)\n",
-                    static_cast<unsigned long>(registration.result()));
-        return false;
+void tellStory(const Demo::LoadedLibrary& library) {
+    say(0, "1. Loading the library");
+    Demo::check(static_cast<bool>(library),
+                "could not load Dravlo.dll (Windows error " + std::to_string(library.error()) + ")");
+    const Demo::Natives natives(library);
+    const auto canUnloadNow = canUnloadNowOf(library);
+    say(3, "LoadLibrary(\"Dravlo.dll\"); %d Java natives found with GetProcAddress", Demo::Natives::count);
+
+    say(0, "2. Java virtual machine (in-process stand-in)");
+    StandIn::JvmStandIn vm;
+    // Misuse of JNI is shown where it happens; the balances count it again at the end.
+    vm.setViolationHandler([](const std::string& message) { std::printf("   JNI misuse: %s\n", message.c_str()); });
+    StandIn::defineDravloContract(vm);
+    vm.attachJavaThread();
+    say(3, "classes applet.utils.dravlo.{DialEvent, KeyEvent, KeyCommand, JogDialDriver, KeyPadDriver} defined");
+    say(3, "this thread is the Java main thread");
+    {
+        Demo::Story story(vm, natives);
+        story.setUpSimulatedDriver(JogDials, KeyPads);
+        story.registerListenersAndInitialize();
+        story.deliverEvents();
+        story.sendCommands();
+        story.showFailures();
+        story.shutDown();
+        story.initializeWithoutJogDialComponent();
+        story.checkBalances(canUnloadNow);
     }
-    std::printf("Simulated Axis driver registered: %d jog dials, %d keypads\n", JogDials, KeyPads);
-    bool ok = reportCount<IJogDialCollectionPtr>("Jog dial", CLSID_AxisJogDial, JogDials);
-    ok = reportCount<IKeyPadCollectionPtr>("Keypad", CLSID_AxisKeyPad, KeyPads) && ok;
-    registration.revoke();
-    long left = simulator.liveObjects();
-    std::printf("Driver objects left after release: %ld\n", left);
-    return ok && left == 0;
+    vm.detachJavaThread();
 }
 
 }  // namespace
 
 int main() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    LoadedLibrary library(L"Dravlo.dll");
-    if (!library) {
-        std::printf("FAILED: could not load Dravlo.dll (Windows error %lu)\n", GetLastError());
-        return 1;
+    std::printf("Dravlo demo: a Java program's view of Dravlo.dll, on a simulated Axis device driver\n\n");
+    const Demo::LoadedLibrary library(L"Dravlo.dll");
+    try {
+        tellStory(library);
+    } catch (const std::exception& failure) {
+        std::printf("FAILED: %s\n", failure.what());
+        // Devices, sinks and Java threads may still be live and hold each
+        // other: leave at once rather than tear them down out of order.
+        ExitProcess(1);
     }
-    std::printf("Dravlo.dll loaded\n");
-    HRESULT hr = CoInitialize(nullptr);
-    if (FAILED(hr)) {
-        std::printf("FAILED: CoInitialize returned 0x%08lX\n", static_cast<unsigned long>(hr));
-        return 1;
-    }
-    bool ok = runWithComEntered();
-    CoUninitialize();
-    std::printf(ok ? "Demo finished\n" : "Demo finished with failures\n");
-    return ok ? 0 : 1;
+    std::printf("\nDemo finished: everything happened as expected\n");
+    return 0;
 }
