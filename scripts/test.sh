@@ -27,7 +27,19 @@ set +e
 cmake/wine-run.sh "$prefix" cmd.exe /c exit 0 >/dev/null 2>&1
 
 status=0
-ctest --preset windows || status=1
-ctest --preset host || status=1
-[ $status -eq 0 ] || echo "scripts/test.sh: some tests failed" >&2
+log=$(mktemp)
+ctest --preset windows 2>&1 | tee -a "$log"; [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+ctest --preset host 2>&1 | tee -a "$log"; [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+
+# One closing line for both runs: "N passed, N failed".
+total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log" | paste -sd+)
+failed=$(sed -n 's/.* \([0-9]*\) tests failed out of .*/\1/p' "$log" | paste -sd+)
+rm -f "$log"
+total=$((${total:-0})) failed=$((${failed:-0}))
+if [ -z "$total" ] || [ "$total" -eq 0 ]; then
+  echo "scripts/test.sh: no test ran" >&2
+  exit 1
+fi
+[ "$failed" -eq 0 ] || status=1
+echo "all tests: $((total - failed)) passed, $failed failed"
 exit $status
