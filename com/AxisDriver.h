@@ -11,18 +11,23 @@
 
 // Class and interface identifiers of the driver.
 // {7CC50CF7-AB83-4DF7-80A9-CA43FB554BBB}
-inline constexpr CLSID CLSID_AxisJogDial = {0x7CC50CF7, 0xAB83, 0x4DF7, {0x80, 0xA9, 0xCA, 0x43, 0xFB, 0x55, 0x4B, 0xBB}};
+inline constexpr CLSID CLSID_AxisJogDial = {
+    0x7CC50CF7, 0xAB83, 0x4DF7, {0x80, 0xA9, 0xCA, 0x43, 0xFB, 0x55, 0x4B, 0xBB}};
 // {7A72DE87-60CD-446E-9CE7-074DA5DA4FCF}
-inline constexpr CLSID CLSID_AxisKeyPad = {0x7A72DE87, 0x60CD, 0x446E, {0x9C, 0xE7, 0x07, 0x4D, 0xA5, 0xDA, 0x4F, 0xCF}};
+inline constexpr CLSID CLSID_AxisKeyPad = {
+    0x7A72DE87, 0x60CD, 0x446E, {0x9C, 0xE7, 0x07, 0x4D, 0xA5, 0xDA, 0x4F, 0xCF}};
 // {4F12A272-8D8F-48EA-BEC2-B89FB44A00AF}
-inline constexpr IID DIID__IAxisJogDialEvents = {0x4F12A272, 0x8D8F, 0x48EA, {0xBE, 0xC2, 0xB8, 0x9F, 0xB4, 0x4A, 0x00, 0xAF}};
+inline constexpr IID DIID__IAxisJogDialEvents = {
+    0x4F12A272, 0x8D8F, 0x48EA, {0xBE, 0xC2, 0xB8, 0x9F, 0xB4, 0x4A, 0x00, 0xAF}};
 // {788CB7CD-02F7-4414-9DB8-FC2904F30592}
-inline constexpr IID DIID__IAxisKeyPadEvents = {0x788CB7CD, 0x02F7, 0x4414, {0x9D, 0xB8, 0xFC, 0x29, 0x04, 0xF3, 0x05, 0x92}};
+inline constexpr IID DIID__IAxisKeyPadEvents = {
+    0x788CB7CD, 0x02F7, 0x4414, {0x9D, 0xB8, 0xFC, 0x29, 0x04, 0xF3, 0x05, 0x92}};
 // {9BE025DF-EFB6-42AC-AADE-E57DDC13C4D5} (described by the type library only)
-inline constexpr IID DIID__IAxisJoystickEvents = {0x9BE025DF, 0xEFB6, 0x42AC, {0xAA, 0xDE, 0xE5, 0x7D, 0xDC, 0x13, 0xC4, 0xD5}};
+inline constexpr IID DIID__IAxisJoystickEvents = {
+    0x9BE025DF, 0xEFB6, 0x42AC, {0xAA, 0xDE, 0xE5, 0x7D, 0xDC, 0x13, 0xC4, 0xD5}};
 
 // Slots 3 to 6: present in the driver's vtables, never called by the library.
-#define DRAVLO_AXIS_UNUSED_SLOTS                  \
+#define DRAVLO_AXIS_UNUSED_SLOTS                   \
     virtual HRESULT STDMETHODCALLTYPE Slot3() = 0; \
     virtual HRESULT STDMETHODCALLTYPE Slot4() = 0; \
     virtual HRESULT STDMETHODCALLTYPE Slot5() = 0; \
@@ -49,9 +54,9 @@ public:
 
 struct IKeyPadDevice : public IUnknown {
     DRAVLO_AXIS_UNUSED_SLOTS;
-    virtual HRESULT STDMETHODCALLTYPE Start() = 0;                                // slot 7
-    virtual HRESULT STDMETHODCALLTYPE Stop() = 0;                                 // slot 8
-    virtual HRESULT STDMETHODCALLTYPE Close() = 0;                                // slot 9
+    virtual HRESULT STDMETHODCALLTYPE Start() = 0;                                 // slot 7
+    virtual HRESULT STDMETHODCALLTYPE Stop() = 0;                                  // slot 8
+    virtual HRESULT STDMETHODCALLTYPE Close() = 0;                                 // slot 9
     virtual HRESULT STDMETHODCALLTYPE SetBacklight(int buttonNumber, int on) = 0;  // slot 10; on is 1 or 0
 };
 
@@ -59,7 +64,7 @@ MIDL_INTERFACE("15FCBDC0-CD5E-4CF1-B1FE-1C17162E572E")
 IKeyPadCollection : public IUnknown {
 public:
     DRAVLO_AXIS_UNUSED_SLOTS;
-    virtual HRESULT STDMETHODCALLTYPE GetCount(int* count) = 0;                       // slot 7
+    virtual HRESULT STDMETHODCALLTYPE GetCount(int* count) = 0;                        // slot 7
     virtual HRESULT STDMETHODCALLTYPE GetItem(int index, IKeyPadDevice** device) = 0;  // slot 8
 };
 

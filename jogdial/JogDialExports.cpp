@@ -27,13 +27,13 @@ JNIEXPORT jint JNICALL Java_applet_utils_dravlo_JogDialDriver_getNumberOfDevices
 }
 
 JNIEXPORT void JNICALL Java_applet_utils_dravlo_JogDialDriver_registerDialListenerImpl(JNIEnv* env, jobject,
-                                                                                      jobject listener) {
+                                                                                       jobject listener) {
     Dravlo::guardEntry(env, Messages::JogDialDialRegistrationFailed,
                        [&] { jogDialDriver.registerDialListener(env, listener); });
 }
 
 JNIEXPORT void JNICALL Java_applet_utils_dravlo_JogDialDriver_registerKeyListenerImpl(JNIEnv* env, jobject,
-                                                                                     jobject listener) {
+                                                                                      jobject listener) {
     Dravlo::guardEntry(env, Messages::JogDialKeyRegistrationFailed,
                        [&] { jogDialDriver.registerKeyListener(env, listener); });
 }

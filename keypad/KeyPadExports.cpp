@@ -27,13 +27,12 @@ JNIEXPORT jint JNICALL Java_applet_utils_dravlo_KeyPadDriver_getNumberOfDevicesI
 }
 
 JNIEXPORT void JNICALL Java_applet_utils_dravlo_KeyPadDriver_registerKeyListenerImpl(JNIEnv* env, jobject,
-                                                                                    jobject listener) {
+                                                                                     jobject listener) {
     Dravlo::guardEntry(env, Messages::KeyPadKeyRegistrationFailed,
                        [&] { keyPadDriver.registerKeyListener(env, listener); });
 }
 
-JNIEXPORT void JNICALL Java_applet_utils_dravlo_KeyPadDriver_executeCommandImpl(JNIEnv* env, jobject,
-                                                                               jobject command) {
+JNIEXPORT void JNICALL Java_applet_utils_dravlo_KeyPadDriver_executeCommandImpl(JNIEnv* env, jobject, jobject command) {
     Dravlo::swallowEntry([&] { keyPadDriver.executeCommand(env, command); });
 }
 
