@@ -14,15 +14,15 @@ struct ContractClass {
     std::vector<std::string> intFields;
 };
 
-void defineContractClass(JvmStandIn& vm, const ContractClass& spec, const ContractOptions& options) {
-    const std::string name = spec.name;
+void defineContractClass(JvmStandIn& vm, const ContractClass& described, const ContractOptions& options) {
+    const std::string name = described.name;
     if (options.omit.count(name) != 0) return;
     auto wanted = [&](const std::string& member) { return options.omit.count(name + "." + member) == 0; };
     std::optional<ClassDef> base;
-    if (options.fieldsInSuperclass && !spec.intFields.empty()) base = vm.defineClass(name + "Base");
+    if (options.fieldsInSuperclass && !described.intFields.empty()) base = vm.defineClass(name + "Base");
     ClassDef cls = vm.defineClass(name, base ? base->name() : "java/lang/Object");
     ClassDef& holder = base ? *base : cls;
-    for (const std::string& field : spec.intFields)
+    for (const std::string& field : described.intFields)
         if (wanted(field)) holder.intField(field);
     if (wanted("<init>")) cls.constructor();
 }
@@ -37,7 +37,7 @@ void defineDravloContract(JvmStandIn& vm, const ContractOptions& options) {
         {Java::JogDialDriver, {}},
         {Java::KeyPadDriver, {}},
     };
-    for (const ContractClass& spec : classes) defineContractClass(vm, spec, options);
+    for (const ContractClass& described : classes) defineContractClass(vm, described, options);
 }
 
 // ---------------------------------------------------------------------------
