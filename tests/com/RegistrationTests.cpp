@@ -79,7 +79,7 @@ TEST_F(Registration, RegisterThenUnregister_LeavesNoRegistration) {
     for (const GUID* iid : eventInterfaces) {
         EXPECT_EQ(guidString(Dravlo::LIBID_DravloDriver), classesKeyDefault(interfaceKey(*iid) + L"\\TypeLib"));
     }
-    // The stand-in IUnknown of the type library is never registered.
+    // IUnknown, which the type library references in stdole2, is never registered as its own.
     EXPECT_NE(guidString(Dravlo::LIBID_DravloDriver), classesKeyDefault(interfaceKey(IID_IUnknown) + L"\\TypeLib"));
 
     ASSERT_EQ(S_OK, dravlo.unregisterServer());
