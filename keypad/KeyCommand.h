@@ -26,9 +26,6 @@ public:
     /// Reads the three fields of `command` (borrowed, not null).
     KeyCommandRecord read(JNIEnv* env, jobject command) const;
 
-    /// Whether bind has completed once.
-    bool bound() const noexcept { return buttonNumber_ != nullptr; }
-
 private:
     jfieldID deviceId_ = nullptr;
     jfieldID type_ = nullptr;
