@@ -13,6 +13,8 @@
 // - hook and unhook are the only writers of the list; call them on one thread
 //   (the receiver's apartment). Events may meanwhile arrive on any thread;
 //   they read only the dispatch codes, which are atomic.
+// - Every sink shares the base's DeliveryRundown and enters it for each
+//   delivery; the receiver's teardown closes and waits on it (DeviceReceiver).
 // - Nodes stay in the list until the base is destroyed. Destruction does not
 //   Unadvise; it cuts each sink off from its node first, so a sink that a
 //   source still holds drops its events instead of reaching freed memory.
@@ -24,6 +26,7 @@
 #include <new>
 #include <utility>
 
+#include "com/DeliveryRundown.h"
 #include "com/EventHandlerProxy.h"
 #include "com/EventSink.h"
 #include "com/SinkSupport.h"
@@ -58,8 +61,11 @@ public:
         return unhook<typename SinkOf<Source>::type>(receiver, source, eventIndex);
     }
 
+    /// The rundown every delivery to this receiver enters (shared with its sinks).
+    const std::shared_ptr<DeliveryRundown>& rundown() const noexcept { return rundown_; }
+
 protected:
-    __ComEventingImpl() noexcept = default;
+    __ComEventingImpl() = default;
     /// Frees every node: releases its sink and source. Does not Unadvise.
     ~__ComEventingImpl();
 
@@ -75,6 +81,7 @@ private:
     __ComEventingNode* first = nullptr;
     __ComEventingNode* last = nullptr;
     __ComEventingNode* cursor = nullptr;
+    std::shared_ptr<DeliveryRundown> rundown_ = std::make_shared<DeliveryRundown>();
 };
 
 /// One connection of one receiver to one event source. Owns its sink and its
@@ -147,7 +154,7 @@ HRESULT __ComEventingImpl<T>::createNode(IUnknown* source, T* receiver, int even
     node->eventCount = eventCount;
     node->source = ComRef<IUnknown>::copy(source);
     node->eventIid = Sink::diid;
-    made->attach(receiver, node.get());
+    made->attach(receiver, node.get(), rundown_);
     node->sink = std::move(sink);
     __ComEventingNode* appended = node.release();
     (last != nullptr ? last->next : first) = appended;

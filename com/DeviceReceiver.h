@@ -1,12 +1,18 @@
 #pragma once
 // DeviceReceiver: what the jog dial and keypad receivers share. It owns the
 // device reference the receiver was built on, hooks the device's events to
-// dispatch codes 4, 5, ... once the receiver is built, starts and stops the
-// device, and closes it: unhook every event, Stop, Close, Release.
-// Thread rule: built, closed and destroyed on the thread that initialises the
-// driver (its COM apartment); events arrive on any thread through the sinks.
+// dispatch codes 4, 5, ... once the receiver's listeners are in place, starts
+// and stops the device, and tears it down: no new delivery, unhook every
+// event, wait for the deliveries on other threads, Stop, Close, Release.
+// Thread rule: built, opened, torn down and destroyed on the thread that
+// initialises the driver (Java serialises those calls). Events arrive on any
+// thread through the sinks and commands on any Java thread; both enter the
+// rundown (ComEventing.h) before they touch the receiver, which is what
+// makes teardown safe while they run.
 
 #include <windows.h>
+
+#include <memory>
 
 #include "com/ComEventing.h"
 
@@ -56,32 +62,46 @@ public:
         for (int index = 0; index < EventCount; ++index) this->unhook(self(), device, index);
     }
 
-protected:
-    using Handler = void (Derived::*)(int, int);
-
-    /// Adopts `device` (one reference, may be null); hooks nothing yet.
-    explicit DeviceReceiver(Device* device) : device(device) {}
-    ~DeviceReceiver() { closeDevice(); }
-
-    /// Hooks the device's events, when there is a device. The derived
-    /// receiver calls it last in its own constructor: an event may arrive on
-    /// another thread as soon as the first hook connects, and must find the
-    /// receiver's members built and its dispatch in place.
-    void openDevice() {
+    /// Hooks the device's events, when there is a device. Call it once the
+    /// listeners are in place: an event may arrive on another thread as soon
+    /// as the first hook connects.
+    void open() {
         if (device) hookEvents();
     }
 
-    /// Unhook, Stop, Close, Release. The derived receiver calls it first in
-    /// its own destructor, so no event can reach it once its members go;
-    /// later calls do nothing.
-    void closeDevice() noexcept {
+    /// Teardown: from here on no delivery or command enters; unhook, then
+    /// wait for the deliveries running on other threads (never for the
+    /// caller's own), then Stop, Close, Release. Later calls do nothing more.
+    /// The receiver's memory is freed by retire(), not here.
+    void close() noexcept {
+        this->rundown()->close();
         if (!device) return;
         unhookEvents();
+        this->rundown()->waitForOthers();
         device->Stop();
         device->Close();
         device->Release();
         device = nullptr;
     }
+
+    /// Closes `receiver` and frees it, at once or, when the calling thread is
+    /// delivering an event to it (a listener tearing its driver down), as
+    /// that delivery leaves. Null does nothing.
+    static void retire(Derived* receiver) noexcept {
+        if (receiver == nullptr) return;
+        receiver->close();
+        const std::shared_ptr<DeliveryRundown> rundown = receiver->rundown();
+        rundown->retire(receiver);
+    }
+
+protected:
+    using Handler = void (Derived::*)(int, int);
+
+    /// Adopts `device` (one reference, may be null); hooks nothing yet.
+    explicit DeviceReceiver(Device* device) : device(device) {}
+    /// Closes, when retire() has not; the caller must then know that no
+    /// delivery is running on its own thread.
+    ~DeviceReceiver() { close(); }
 
     Device* device;  ///< owned reference, null when closed or never given
 

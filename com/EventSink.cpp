@@ -76,7 +76,9 @@ bool sameName(const wchar_t* candidate, const wchar_t* name) noexcept {
 
 }  // namespace
 
-void EventSink::attach(__EventHandlerProxy* receiver, __EventHandlerNodeProxy* node) noexcept {
+void EventSink::attach(__EventHandlerProxy* receiver, __EventHandlerNodeProxy* node,
+                       std::shared_ptr<DeliveryRundown> rundown) noexcept {
+    rundown_ = std::move(rundown);
     receiver_.store(receiver);
     node_.store(node);
 }
@@ -158,6 +160,11 @@ HRESULT STDMETHODCALLTYPE EventSink::Invoke(DISPID member, REFIID, LCID, WORD, D
 }
 
 HRESULT EventSink::deliver(int eventIndex, int first, int second, BSTR errorInfo, EXCEPINFO* exception) noexcept {
+    // Declared first, so the sink outlives the scope below: leaving it may
+    // free the receiver, and with it the node's reference to this sink.
+    const ComRef<EventSink> self = ComRef<EventSink>::copy(this);
+    const DeliveryScope delivery(rundown_.get());
+    if (!delivery) return S_OK;  // torn down: nobody to tell
     __EventHandlerNodeProxy* node = node_.load();
     __EventHandlerProxy* receiver = receiver_.load();
     if (node == nullptr || receiver == nullptr) return S_OK;  // detached: nobody to tell

@@ -6,18 +6,26 @@
 // module lock for as long as the object lives.
 //
 // Caveats:
-// - A sink holds its receiver and its node without owning either; whoever
-//   frees them calls `detach` first, after which events are dropped.
+// - A sink holds its receiver and its node without owning either, and a
+//   share of the receiver's DeliveryRundown. Every delivery enters that
+//   rundown before it reads the receiver, so teardown waits for it (or, on
+//   the delivery's own thread, lets it finish first); once the rundown is
+//   closed events are answered S_OK and dropped. Whoever frees node or
+//   receiver also calls `detach`.
 // - Invoke runs on whatever thread the device driver calls it on; it only
-//   reads the receiver, the node and the node's dispatch codes.
+//   reads the receiver, the node and the node's dispatch codes. The sink
+//   holds a reference to itself while it calls out, since the call may end
+//   the connection that held it.
 // - No exception leaves a sink method; a throwing receiver costs the event.
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include <atomic>
+#include <memory>
 #include <new>
 
+#include "com/DeliveryRundown.h"
 #include "com/DravloModule.h"
 #include "com/EventHandlerProxy.h"
 #include "com/EventTables.h"
@@ -45,9 +53,11 @@ private:
 /// from CComObject.
 class EventSink : public IDispatch {
 public:
-    /// Points the sink at its receiver and node (neither owned). Called once,
-    /// before the sink is connected to a source.
-    void attach(__EventHandlerProxy* receiver, __EventHandlerNodeProxy* node) noexcept;
+    /// Points the sink at its receiver and node (neither owned) and the
+    /// receiver's rundown (shared). Called once, before the sink is connected
+    /// to a source.
+    void attach(__EventHandlerProxy* receiver, __EventHandlerNodeProxy* node,
+                std::shared_ptr<DeliveryRundown> rundown) noexcept;
     /// Forgets receiver and node: later events are answered S_OK and dropped.
     void detach() noexcept;
 
@@ -76,6 +86,7 @@ private:
     const SinkTable& table_;
     std::atomic<__EventHandlerProxy*> receiver_{nullptr};
     std::atomic<__EventHandlerNodeProxy*> node_{nullptr};
+    std::shared_ptr<DeliveryRundown> rundown_;  // written once, before any Invoke
 };
 
 /// The sink of one event dispinterface, described by `Traits::table`.

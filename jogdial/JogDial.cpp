@@ -2,10 +2,10 @@
 
 namespace Dravlo {
 
-JogDial::JogDial(IJogDialDevice* device) : DeviceReceiver(device) { openDevice(); }
+JogDial::JogDial(IJogDialDevice* device) : DeviceReceiver(device) {}
 
 JogDial::~JogDial() {
-    closeDevice();
+    close();
     keyListeners.clear();
     dialListeners.clear();
 }

@@ -2,8 +2,8 @@
 // JogDial: the receiver of one jog dial's COM events. Buttons become key
 // records for its key listeners, the shuttle ring and the jog wheel dial
 // records for its dial listeners; the error event is consumed.
-// Thread rule: listeners are added before the device is started and only
-// read on event threads afterwards.
+// Thread rule: listeners are added before the events are hooked (open) and
+// only read on event threads afterwards.
 
 #include <set>
 
@@ -18,7 +18,7 @@ public:
     /// Dispatch codes bound to ButtonDown, ButtonUp, ShuttleMove, JogMove, Error.
     enum Code { ButtonDownCode = 4, ButtonUpCode, ShuttleMoveCode, JogMoveCode, ErrorCode };
 
-    /// Adopts `device` (the reference GetItem gave; may be null) and hooks its five events.
+    /// Adopts `device` (the reference GetItem gave; may be null); hooks nothing until open().
     explicit JogDial(IJogDialDevice* device);
     /// Unhooks, stops, closes and releases the device; listeners are not told.
     ~JogDial();

@@ -1,5 +1,7 @@
 #include "jogdial/JogDialDriver.h"
 
+#include <memory>
+
 #include "bridge/ClassNames.h"
 #include "bridge/EventForwarding.h"
 #include "bridge/Messages.h"
@@ -14,10 +16,12 @@ void JogDialDriver::initialize(JNIEnv* env) {
     keyEventBinding.bind(env);
     dialEventBinding.bind(env);
 
-    receiver.adopt(new JogDial(firstDevice<IJogDialDevice>(*collection.get(), Messages::JogDialNoDevice)));
-    receiver->addKeyListener(this);
-    receiver->addDialListener(this);
-    receiver->start();
+    // The listeners go in before the events are hooked: an event may arrive
+    // on another thread as soon as the first hook connects.
+    auto built = std::make_unique<JogDial>(firstDevice<IJogDialDevice>(*collection.get(), Messages::JogDialNoDevice));
+    built->addKeyListener(this);
+    built->addDialListener(this);
+    receiver.adoptAndStart(built.release());
 }
 
 void JogDialDriver::uninitialize(JNIEnv* env) {

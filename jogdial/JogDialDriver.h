@@ -50,7 +50,7 @@ public:
 
 private:
     DriverOwned<IJogDialCollectionPtr> collection;
-    DriverOwned<JogDial> receiver;
+    ReceiverSlot<JogDial> receiver;
     std::int32_t deviceCount = 0;
     ComInitialization com;
     KeyEventBinding keyEventBinding;

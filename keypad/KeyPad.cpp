@@ -2,10 +2,10 @@
 
 namespace Dravlo {
 
-KeyPad::KeyPad(IKeyPadDevice* device) : DeviceReceiver(device) { openDevice(); }
+KeyPad::KeyPad(IKeyPadDevice* device) : DeviceReceiver(device) {}
 
 KeyPad::~KeyPad() {
-    closeDevice();
+    close();
     keyListeners.clear();
 }
 

@@ -2,8 +2,8 @@
 // KeyPad: the receiver of one keypad's COM events. Button presses and
 // releases become key records for its listeners; the error event is
 // consumed; backlight commands go to the device.
-// Thread rule: listeners are added before the device is started and only
-// read on event threads afterwards.
+// Thread rule: listeners are added before the events are hooked (open) and
+// only read on event threads afterwards.
 
 #include <set>
 
@@ -19,7 +19,7 @@ public:
     /// Dispatch codes bound to ButtonDown, ButtonUp, Error.
     enum Code { ButtonDownCode = 4, ButtonUpCode, ErrorCode };
 
-    /// Adopts `device` (the reference GetItem gave; may be null) and hooks its three events.
+    /// Adopts `device` (the reference GetItem gave; may be null); hooks nothing until open().
     explicit KeyPad(IKeyPadDevice* device);
     /// Unhooks, stops, closes and releases the device; listeners are not told.
     ~KeyPad();

@@ -1,5 +1,7 @@
 #include "keypad/KeyPadDriver.h"
 
+#include <memory>
+
 #include "bridge/ClassNames.h"
 #include "bridge/EventForwarding.h"
 #include "bridge/Messages.h"
@@ -14,9 +16,11 @@ void KeyPadDriver::initialize(JNIEnv* env) {
     keyEventBinding.bind(env);
     keyCommandBinding.bind(env);
 
-    receiver.adopt(new KeyPad(firstDevice<IKeyPadDevice>(*collection.get(), Messages::KeyPadNoDevice)));
-    receiver->addKeyListener(this);
-    receiver->start();
+    // The listeners go in before the events are hooked: an event may arrive
+    // on another thread as soon as the first hook connects.
+    auto built = std::make_unique<KeyPad>(firstDevice<IKeyPadDevice>(*collection.get(), Messages::KeyPadNoDevice));
+    built->addKeyListener(this);
+    receiver.adoptAndStart(built.release());
 }
 
 void KeyPadDriver::uninitialize(JNIEnv* env) {
@@ -30,8 +34,11 @@ void KeyPadDriver::registerKeyListener(JNIEnv* env, jobject listener) {
 }
 
 void KeyPadDriver::executeCommand(JNIEnv* env, jobject command) {
-    if (!receiver || command == nullptr) return;
-    receiver->execute(keyCommandBinding.read(env, command));
+    if (command == nullptr || !receiver) return;
+    const KeyCommandRecord record = keyCommandBinding.read(env, command);
+    // A teardown on another thread, or from a listener, may be under way:
+    // the receiver is reached only inside its rundown, or not at all.
+    receiver.whileOpen([&](KeyPad& keyPad) { keyPad.execute(record); });
 }
 
 void KeyPadDriver::onKeyEvent(const KeyEventRecord& event) {

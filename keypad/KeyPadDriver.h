@@ -43,7 +43,7 @@ public:
 
 private:
     DriverOwned<IKeyPadCollectionPtr> collection;
-    DriverOwned<KeyPad> receiver;
+    ReceiverSlot<KeyPad> receiver;
     std::int32_t deviceCount = 0;
     ComInitialization com;
     JavaListenerRef keyListenerRef;

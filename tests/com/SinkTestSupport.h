@@ -97,7 +97,7 @@ Dravlo::ComRef<Dravlo::EventSink> makeSink(RecordingReceiver& receiver, FakeNode
     Dravlo::CComObject<Sink>* made = nullptr;
     EXPECT_EQ(S_OK, Dravlo::CComObject<Sink>::CreateInstance(&made));
     auto sink = Dravlo::ComRef<Dravlo::EventSink>::copy(made);
-    if (sink) sink->attach(&receiver, &node);
+    if (sink) sink->attach(&receiver, &node, receiver.rundown());
     return sink;
 }
 

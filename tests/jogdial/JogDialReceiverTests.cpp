@@ -26,6 +26,7 @@ class JogDialReceiver : public ReceiverTest<IJogDialCollection, IJogDialDevice> 
 
 TEST_F(JogDialReceiver, DeviceEvents_BecomeRecordsOnlyOnceListenersExist) {
     JogDial receiver(takeDevice());
+    receiver.open();
     auto device = probe();
     EXPECT_EQ(1u, device->sinkCount());
     EXPECT_EQ(1, moduleLockCount()) << "five events, one node, one sink";
@@ -60,6 +61,7 @@ TEST_F(JogDialReceiver, DeviceEvents_BecomeRecordsOnlyOnceListenersExist) {
 TEST_F(JogDialReceiver, Listeners_CalledOnceEachInAddressOrderOnTheEventThread) {
     Listener listeners[2] = {Listener(log), Listener(log)};
     JogDial receiver(takeDevice());
+    receiver.open();
     for (Listener* listener : {&listeners[1], &listeners[0], &listeners[1]}) {
         receiver.addKeyListener(listener);
         receiver.addDialListener(listener);
@@ -83,6 +85,7 @@ TEST_F(JogDialReceiver, Listeners_CalledOnceEachInAddressOrderOnTheEventThread) 
 TEST_F(JogDialReceiver, DispatchWithoutHandler_TouchesNothing) {
     Listener listener(log);
     JogDial receiver(takeDevice());
+    receiver.open();
     receiver.addKeyListener(&listener);
     receiver.addDialListener(&listener);
     const auto callsBefore = sim.log().entries();
@@ -96,6 +99,7 @@ TEST_F(JogDialReceiver, DispatchWithoutHandler_TouchesNothing) {
 TEST_F(JogDialReceiver, StartStopAndDestruction_ReachTheDeviceInOrder) {
     {
         JogDial receiver(takeDevice());
+        receiver.open();
         receiver.start();
         receiver.stop();
         EXPECT_EQ(1u, probe()->sinkCount()) << "a stopped receiver stays connected";
@@ -115,6 +119,7 @@ TEST_F(JogDialReceiver, DeviceThatCannotConnect_NeverDeliversAndStillCloses) {
     Listener listener(log);
     {
         JogDial receiver(takeDevice());
+        receiver.open();
         receiver.addKeyListener(&listener);
         EXPECT_EQ(0u, probe()->sinkCount());
         EXPECT_TRUE(probe()->fire(Dispid::ButtonDown, intArgs({0, 1})).empty());
@@ -161,6 +166,7 @@ TEST_F(JogDialReceiver, EventsWhileTheReceiverIsBuilt_FindItWhole) {
         device->AddRef();  // the receiver adopts one reference
         auto* receiver = new (memory) JogDial(device);
         if (round % 2 == 0) receiver->addKeyListener(&listener);
+        receiver->open();
         receiver->~JogDial();
     }
     done = true;

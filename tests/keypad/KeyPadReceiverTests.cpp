@@ -22,6 +22,7 @@ TEST_F(KeyPadReceiver, ButtonEvents_ReachEveryListenerOnceInAddressOrder) {
     Listener listeners[2] = {Listener(log), Listener(log)};
     sim.config(AxisSim::Kind::KeyPad).deviceCount = 2;
     KeyPad receiver(takeDevice(1));
+    receiver.open();
     auto device = probe(1);
     ASSERT_TRUE(device);
     EXPECT_EQ(std::vector<HRESULT>{S_OK}, device->fire(Dispid::ButtonDown, intArgs({2, 7})));
@@ -45,6 +46,7 @@ TEST_F(KeyPadReceiver, ButtonEvents_ReachEveryListenerOnceInAddressOrder) {
 
 TEST_F(KeyPadReceiver, Execute_SwitchesTheBacklightForTypesOneAndZeroOnly) {
     KeyPad receiver(takeDevice());
+    receiver.open();
     for (int type : {1, 0, 2, -1}) receiver.execute(KeyCommandRecord{7, type, 4});
     receiver.execute(KeyCommandRecord{0, 1, -3});
     const std::string device = prefix();
@@ -58,6 +60,7 @@ TEST_F(KeyPadReceiver, Execute_SwitchesTheBacklightForTypesOneAndZeroOnly) {
 TEST_F(KeyPadReceiver, DispatchWithoutHandler_TouchesNothing) {
     Listener listener(log);
     KeyPad receiver(takeDevice());
+    receiver.open();
     receiver.addKeyListener(&listener);
     const auto callsBefore = sim.log().entries();
     for (int code : {3, 7, 12, -2, 9}) EXPECT_EQ(E_FAIL, receiver.dispatch(code, 1, 2, nullptr)) << code;
@@ -70,6 +73,7 @@ TEST_F(KeyPadReceiver, DispatchWithoutHandler_TouchesNothing) {
 TEST_F(KeyPadReceiver, StartStopAndDestruction_ReachTheDeviceInOrder) {
     {
         KeyPad receiver(takeDevice());
+        receiver.open();
         EXPECT_EQ(1u, probe()->sinkCount());
         EXPECT_EQ(1, moduleLockCount()) << "three events, one node, one sink";
         receiver.start();
