@@ -132,6 +132,11 @@ public:
     std::vector<HRESULT> fireOnNewThread(DISPID dispid, const std::vector<_variant_t>& paramsInOrder);
     /// As fireRaw(), from a new thread that is joined.
     std::vector<HRESULT> fireRawOnNewThread(DISPID dispid, DISPPARAMS& params);
+    /// With true, deliveries no longer hold the lock across Invoke: each takes
+    /// its own reference to the advised sinks under the lock and calls them
+    /// outside it, as many connection points do, so Unadvise returns while a
+    /// delivery on another thread is still running in the sink.
+    void deliverOutsideLock(bool outside) noexcept { outsideLock_ = outside; }
 
     // Object side, used by the simulated connection point and device.
     /// Takes over one reference to `sink`; returns the new nonzero cookie.
@@ -152,6 +157,7 @@ private:
     mutable std::recursive_mutex mutex_;
     std::vector<Connection> connections_;
     DWORD nextCookie_ = 1;
+    std::atomic<bool> outsideLock_{false};
 };
 
 /// Parameters first-to-last as VT_I4 values, e.g. intArgs({jogDialId, joggState}).

@@ -62,6 +62,23 @@ void DeviceProbe::releaseAllSinks() {
 }
 
 std::vector<HRESULT> DeviceProbe::fireRaw(DISPID dispid, DISPPARAMS& params) {
+    if (outsideLock_) {
+        std::vector<IDispatch*> sinks;  // one reference each, taken under the lock
+        {
+            std::lock_guard lock(mutex_);
+            for (const Connection& connection : connections_) {
+                connection.sink->AddRef();
+                sinks.push_back(connection.sink);
+            }
+        }
+        std::vector<HRESULT> results;
+        for (IDispatch* sink : sinks) {
+            results.push_back(sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                                           nullptr, nullptr));
+            sink->Release();
+        }
+        return results;
+    }
     // Held across every Invoke, so an Unadvise on another thread waits for a
     // delivery in progress; the lock is recursive, so a sink may unadvise
     // itself from inside Invoke. Each cookie is looked up again before its

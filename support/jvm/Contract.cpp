@@ -48,6 +48,7 @@ struct RecordingListener::Record {
     mutable std::condition_variable changed;
     std::vector<ReceivedEvent> events;
     std::string throwClass, throwMessage;
+    std::function<void(JNIEnv*)> action;
 };
 
 RecordingListener::RecordingListener(JvmStandIn& vm, ListenerOptions options)
@@ -61,13 +62,16 @@ RecordingListener::RecordingListener(JvmStandIn& vm, ListenerOptions options)
                 method,         event.className, machine->inspect(self).id, event.id, std::this_thread::get_id(),
                 event.intFields};
             std::string throwClass, throwMessage;
+            std::function<void(JNIEnv*)> action;
             {
                 std::lock_guard lock(record->mutex);
                 record->events.push_back(std::move(received));
                 throwClass = record->throwClass;
                 throwMessage = record->throwMessage;
+                action = record->action;
             }
             record->changed.notify_all();
+            if (action) action(env);
             if (!throwClass.empty()) machine->throwJava(env, throwClass, throwMessage);
         };
     };
@@ -110,6 +114,11 @@ void RecordingListener::throwFromCallbacks(const std::string& className, const s
     std::lock_guard lock(record_->mutex);
     record_->throwClass = className;
     record_->throwMessage = message;
+}
+
+void RecordingListener::runInCallbacks(std::function<void(JNIEnv*)> action) {
+    std::lock_guard lock(record_->mutex);
+    record_->action = std::move(action);
 }
 
 }  // namespace StandIn

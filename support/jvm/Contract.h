@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -85,6 +86,10 @@ public:
     /// From now on every callback, after recording, throws `className` with
     /// `message` back to its caller; an empty class name stops it.
     void throwFromCallbacks(const std::string& className, const std::string& message);
+    /// From now on every callback, after recording, runs `action` on its own
+    /// thread and environment (as Java code in the listener would); an empty
+    /// action stops it.
+    void runInCallbacks(std::function<void(JNIEnv*)> action);
 
 private:
     struct Record;

@@ -1,11 +1,17 @@
 #pragma once
 // What the jog dial and keypad drivers have in common, as Java sees it
 // through the exports: the life cycle of initialise and uninitialise, the
-// COM balance on the calling thread, and key events reaching the Java key
-// listener. A test program instantiates the suite with its natives table:
+// COM balance on the calling thread, key events reaching the Java key
+// listener, and teardown while events are in flight. A test program instantiates the suite with its natives table:
 //   INSTANTIATE_TYPED_TEST_SUITE_P(JogDial, DriverLifecycle, JogDialNatives);
 
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -154,12 +160,190 @@ TYPED_TEST_P(DriverLifecycle, KeyEvents_ReachTheRegisteredJavaListenerFromAnyThr
     EXPECT_FALSE(this->uninitialize());
 }
 
+TYPED_TEST_P(DriverLifecycle, TeardownWhileAnotherThreadFires_NoListenerCallAfterReturnAndNothingLeft) {
+    // A source that calls its sinks outside its own lock, so Unadvise does not
+    // wait for a delivery; on odd rounds Unadvise fails and the sink stays
+    // connected, so events also arrive after the teardown.
+    constexpr int Rounds = 500;
+    StandIn::RecordingListener listener(this->vm);
+    std::mutex mutex;
+    std::shared_ptr<AxisSim::DeviceProbe> target;  // guarded by mutex
+    std::atomic<bool> done{false};
+    std::atomic<long> fired{0};
+    std::thread firing([&] {
+        while (!done) {
+            std::shared_ptr<AxisSim::DeviceProbe> device;
+            {
+                std::lock_guard lock(mutex);
+                device = target;
+            }
+            if (device) device->fire(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 1}));
+            ++fired;
+        }
+    });
+    int overlapped = 0, lateCalls = 0;
+    for (int round = 0; round < Rounds; ++round) {
+        this->config().unadviseResult = round % 2 ? E_FAIL : S_OK;
+        ASSERT_FALSE(this->registerKeyListener(&listener));
+        ASSERT_FALSE(this->initialize());
+        const std::size_t before = listener.count();
+        this->device()->deliverOutsideLock(true);
+        {
+            std::lock_guard lock(mutex);
+            target = this->device();
+        }
+        listener.waitForCount(before + 1, std::chrono::seconds(1));
+        EXPECT_FALSE(this->uninitialize());
+        const std::size_t atReturn = listener.count();
+        overlapped += atReturn > before;
+        for (const long seen = fired.load(); fired < seen + 3;) std::this_thread::yield();
+        {
+            std::lock_guard lock(mutex);
+            target.reset();
+        }
+        lateCalls += static_cast<int>(listener.count() - atReturn);
+        ASSERT_EQ(0, this->sim.liveObjects()) << round << this->sim.log().dump();
+    }
+    done = true;
+    firing.join();
+    EXPECT_EQ(0, lateCalls) << "listener calls began after uninitializeImpl returned";
+    EXPECT_GT(overlapped, Rounds / 2) << "the teardowns seldom met a delivery";
+    EXPECT_EQ(0u, this->com->apartmentRefs());
+    EXPECT_EQ(Rounds, this->com->uninitializeCalls());
+}
+
+TYPED_TEST_P(DriverLifecycle, ListenerUninitializingInItsCallback_TearsDownAndCanInitializeAgain) {
+    StandIn::RecordingListener listener(this->vm);
+    listener.runInCallbacks([this](JNIEnv* e) {
+        EXPECT_EQ(0, this->natives.uninitializeImpl(e, this->vm.newInstance(e, TypeParam::javaClass)));
+    });
+    ASSERT_FALSE(this->registerKeyListener(&listener));
+    ASSERT_FALSE(this->initialize());
+    auto device = this->device();
+    const std::string at = this->at();
+    // On the initialising thread, as a driver firing on its apartment thread does.
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, device->fire(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 1})));
+    EXPECT_EQ(1u, listener.count());
+    EXPECT_TRUE(this->sim.log().inOrder({this->collectionAt() + "Release->0", at + "Stop", at + "Unadvise(1)",
+                                         at + "Stop", at + "Close", at + "Release->0"}))
+        << this->sim.log().dump();
+    EXPECT_EQ(0u, this->com->apartmentRefs()) << "the nested call balanced COM";
+    EXPECT_EQ(S_OK, DravloLibrary::instance().canUnloadNow()) << "the receiver went once its delivery left";
+
+    listener.runInCallbacks(nullptr);
+    device->fire(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 2}));
+    device->fireOnNewThread(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 3}));
+    EXPECT_EQ(1u, listener.count()) << "after the teardown nobody hears";
+
+    ASSERT_FALSE(this->registerKeyListener(&listener));
+    ASSERT_FALSE(this->initialize());
+    this->device()->fire(AxisSim::Dispid::ButtonUp, AxisSim::intArgs({0, 4}));
+    ASSERT_EQ(2u, listener.count());
+    EXPECT_EQ(4, listener.events()[1].at("fButtonNumber"));
+    EXPECT_FALSE(this->uninitialize());
+}
+
+TYPED_TEST_P(DriverLifecycle, UninitializeOnAnotherThreadWithItsOwnCom_LeavesThatComAndOwesTheInitialisingThread) {
+    ASSERT_FALSE(this->initialize());
+    HRESULT ownCom = E_FAIL, afterwards = E_FAIL;
+    std::optional<StandIn::ThrowableInfo> thrown;
+    std::thread other([&] {
+        ownCom = CoInitialize(nullptr);
+        thrown = this->uninitialize();
+        afterwards = CoInitialize(nullptr);  // S_FALSE: its apartment is still there
+        if (SUCCEEDED(afterwards)) CoUninitialize();
+        if (SUCCEEDED(ownCom)) CoUninitialize();
+    });
+    other.join();
+    EXPECT_EQ(S_OK, ownCom);
+    EXPECT_FALSE(thrown);
+    EXPECT_EQ(S_FALSE, afterwards) << "uninitializeImpl ended another thread's COM";
+    EXPECT_TRUE(this->sim.log().contains(this->at() + "Release->0")) << "the driver was torn down all the same";
+    EXPECT_EQ(1u, this->com->apartmentRefs()) << "the initialising thread is still owed";
+    EXPECT_FALSE(this->uninitialize());
+    EXPECT_FALSE(this->uninitialize());
+    EXPECT_EQ(0u, this->com->apartmentRefs());
+    EXPECT_EQ(1, this->com->uninitializeCalls()) << "paid once, on its own thread";
+}
+
+TYPED_TEST_P(DriverLifecycle, ReplacingListenersUnderLoad_DeliversEveryEventExactlyOnce) {
+    constexpr int Threads = 4, PerThread = 10000;
+    StandIn::RecordingListener listeners[2] = {StandIn::RecordingListener(this->vm),
+                                               StandIn::RecordingListener(this->vm)};
+    ASSERT_FALSE(this->registerKeyListener(&listeners[0]));
+    ASSERT_FALSE(this->initialize());
+    auto device = this->device();
+    device->deliverOutsideLock(true);
+    std::atomic<int> running{Threads};
+    std::vector<std::thread> firing;
+    for (int t = 0; t < Threads; ++t)
+        firing.emplace_back([&, t] {
+            for (int i = 0; i < PerThread; ++i) device->fire(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({t, i}));
+            --running;
+        });
+    int registrations = 0;
+    for (; running > 0; ++registrations) ASSERT_FALSE(this->registerKeyListener(&listeners[(registrations + 1) % 2]));
+    for (std::thread& thread : firing) thread.join();
+    EXPECT_FALSE(this->uninitialize());
+
+    std::vector<char> seen(Threads * PerThread, 0);
+    std::size_t malformed = 0, duplicated = 0;
+    for (const StandIn::RecordingListener& listener : listeners) {
+        for (const StandIn::ReceivedEvent& event : listener.events()) {
+            const auto field = [&](const char* name) { return event.fields.count(name) ? event.fields.at(name) : -1; };
+            const jint t = field("fDeviceID"), i = field("fButtonNumber");
+            if (event.className != StandIn::Java::KeyEvent || field("fEventType") != 0 || t < 0 || t >= Threads ||
+                i < 0 || i >= PerThread) {
+                ++malformed;
+                continue;
+            }
+            duplicated += seen[t * PerThread + i]++ != 0;
+        }
+    }
+    EXPECT_EQ(0u, malformed);
+    EXPECT_EQ(0u, duplicated);
+    EXPECT_EQ(static_cast<std::size_t>(Threads * PerThread), listeners[0].count() + listeners[1].count())
+        << "events lost while a listener was registered";
+    EXPECT_GT(registrations, 1);
+}
+
+TYPED_TEST_P(DriverLifecycle, Library_StaysMappedWhileConnectedUntilUninitialize) {
+    // A copy of the library of its own, so that unmapping it harms nobody.
+    wchar_t path[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameW(DravloLibrary::instance().module(), path, MAX_PATH));
+    const std::wstring copy = std::wstring(path) + L".pinned-" + std::to_wstring(GetCurrentProcessId()) + L".dll";
+    ASSERT_TRUE(CopyFileW(path, copy.c_str(), FALSE));
+    const std::string prefix = std::string("Java_applet_utils_dravlo_") + (std::strrchr(TypeParam::javaClass, '/') + 1);
+    const auto native = [](HMODULE module, const std::string& name) {
+        return reinterpret_cast<jint(JNICALL*)(JNIEnv*, jobject)>(
+            reinterpret_cast<void*>(GetProcAddress(module, name.c_str())));
+    };
+    const auto call = [&](HMODULE module, const char* name) {
+        return this->callJava([&](JNIEnv* e, jobject self) { native(module, prefix + name)(e, self); });
+    };
+    HMODULE module = LoadLibraryW(copy.c_str());
+    ASSERT_NE(nullptr, module);
+    EXPECT_FALSE(call(module, "_initializeImpl"));
+    FreeLibrary(module);
+    EXPECT_EQ(module, GetModuleHandleW(copy.c_str())) << "unmapped while a device may still call it";
+    ASSERT_EQ(module, LoadLibraryW(copy.c_str()));
+    EXPECT_FALSE(call(module, "_uninitializeImpl"));
+    FreeLibrary(module);
+    EXPECT_EQ(nullptr, GetModuleHandleW(copy.c_str())) << "uninitializeImpl kept its hold on the library";
+    DeleteFileW(copy.c_str());
+}
+
 REGISTER_TYPED_TEST_SUITE_P(DriverLifecycle, BeforeInitialize_CountIsZeroAndUninitializeOnlyReleasesListeners,
                             NoComponent_FailsKeepsCountAndRetriesAfterCleanUninitialize,
                             ZeroDevices_InitializesWithoutJavaBindingsOrReceiver,
                             FailureAfterTheCount_KeepsCountAndUninitializeCleansUp,
                             InitializeTwiceOnOneThread_SecondFailsAndFirstStaysOpenUntilUninitialize,
                             Uninitialize_ReleasesCollectionFirstThenStopsClosesAndReleasesDevice,
-                            KeyEvents_ReachTheRegisteredJavaListenerFromAnyThread);
+                            KeyEvents_ReachTheRegisteredJavaListenerFromAnyThread,
+                            TeardownWhileAnotherThreadFires_NoListenerCallAfterReturnAndNothingLeft,
+                            ListenerUninitializingInItsCallback_TearsDownAndCanInitializeAgain,
+                            UninitializeOnAnotherThreadWithItsOwnCom_LeavesThatComAndOwesTheInitialisingThread,
+                            ReplacingListenersUnderLoad_DeliversEveryEventExactlyOnce,
+                            Library_StaysMappedWhileConnectedUntilUninitialize);
 
 }  // namespace DriverTests
