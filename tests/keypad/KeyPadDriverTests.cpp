@@ -6,6 +6,9 @@
 #include "bridge/Messages.h"
 #include "tests/driver/DriverLifecycleTests.h"
 
+#include <atomic>
+#include <thread>
+
 namespace DriverTests {
 
 struct KeyPadNatives {
@@ -35,12 +38,14 @@ class KeyPadDriver : public DriverTest<KeyPadNatives> {
 protected:
     /// Executes a new Java KeyCommand with these fields; nothing may reach Java.
     void execute(jint deviceId, jint type, jint buttonNumber) {
-        EXPECT_FALSE(callJava([&](JNIEnv* e, jobject self) {
-            natives.executeCommandImpl(
-                e, self,
-                vm.newInstance(e, StandIn::Java::KeyCommand,
-                               {{"fDeviceID", deviceId}, {"fType", type}, {"fButtonNumber", buttonNumber}}));
-        }));
+        EXPECT_FALSE(callJava([&](JNIEnv* e, jobject self) { execute(e, self, deviceId, type, buttonNumber); }));
+    }
+    /// The same inside a native call already running on `e`'s thread.
+    void execute(JNIEnv* e, jobject self, jint deviceId, jint type, jint buttonNumber) {
+        natives.executeCommandImpl(
+            e, self,
+            vm.newInstance(e, StandIn::Java::KeyCommand,
+                           {{"fDeviceID", deviceId}, {"fType", type}, {"fButtonNumber", buttonNumber}}));
     }
     std::size_t backlightCalls() { return sim.log().countPrefix(at() + "SetBacklight"); }
 };
@@ -78,6 +83,45 @@ TEST_F(KeyPadDriver, TwoKeypads_OnlyKeypadZeroDelivers) {
     ASSERT_EQ(1u, listener.count());
     EXPECT_EQ(4, listener.events()[0].at("fButtonNumber"));
     EXPECT_FALSE(uninitialize());
+}
+
+TEST_F(KeyPadDriver, CommandsRacingTeardown_ReachTheDeviceOrNothing) {
+    // Another Java thread sends commands without pause while this one opens
+    // and tears the driver down.
+    constexpr int Rounds = 100;
+    std::atomic<bool> done{false};
+    std::atomic<long> sent{0};
+    std::thread commander([&] {
+        for (; !done; ++sent) execute(0, 1, 5);
+    });
+    std::size_t late = 0;
+    for (int round = 0; round < Rounds; ++round) {
+        ASSERT_FALSE(initialize());
+        for (const long seen = sent; sent < seen + 2;) std::this_thread::yield();
+        EXPECT_FALSE(uninitialize());
+        const std::size_t atReturn = backlightCalls();
+        for (const long seen = sent; sent < seen + 2;) std::this_thread::yield();
+        late += backlightCalls() - atReturn;
+    }
+    done = true;
+    commander.join();
+    EXPECT_EQ(0u, late) << "a command reached a device after uninitializeImpl returned";
+    EXPECT_GE(backlightCalls(), static_cast<std::size_t>(Rounds)) << "the commands never met an open driver";
+
+    // A listener that commands, tears the driver down and commands again.
+    sim.log().clear();
+    RecordingListener listener(vm);
+    listener.runInCallbacks([this](JNIEnv* e) {
+        const jobject self = vm.newInstance(e, StandIn::Java::KeyPadDriver);
+        execute(e, self, 0, 1, 6);
+        EXPECT_EQ(0, natives.uninitializeImpl(e, self));
+        execute(e, self, 0, 1, 7);
+    });
+    ASSERT_FALSE(registerKeyListener(&listener));
+    ASSERT_FALSE(initialize());
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, device()->fire(Dispid::ButtonDown, intArgs({0, 1})));
+    EXPECT_EQ(1u, sim.log().count(at() + "SetBacklight(6,1)")) << sim.log().dump();
+    EXPECT_EQ(1u, backlightCalls()) << "the command after the teardown did nothing";
 }
 
 TEST_F(KeyPadDriver, ZeroKeypads_CommandsAreIgnored) {
