@@ -5,7 +5,7 @@
 // one place.
 //
 //   run <figure> <ns per event>
-//   mem <figure> <bytes after warm-up> <bytes after the events> <largest step between samples>
+//   mem <figure> <events> <bytes after warm-up> <bytes after the events> <largest step between samples>
 
 #include <chrono>
 #include <cstdint>
@@ -21,6 +21,7 @@ struct Sizes {
     long eventsPerRun = 200000;
     long slowEventsPerRun = 2000;  ///< for figures with a thread per event
     long memoryEvents = 1000000;
+    long slowMemoryEvents = 1000000;  ///< for figures of several microseconds an event
     long warmUpEvents = 20000;
 };
 
@@ -46,6 +47,15 @@ void interleave(int runs, const std::vector<Figure>& figures) {
         for (const Figure& f : figures) printRun(f.name, f.run());
 }
 
+/// The sizes of the quick mode: the whole command in under a minute.
+inline Sizes quickSizes() {
+    Sizes sizes;
+    sizes.eventsPerRun /= 4;
+    sizes.slowEventsPerRun /= 4;
+    sizes.slowMemoryEvents /= 10;
+    return sizes;
+}
+
 /// Memory of the process sampled after a warm-up and after each of `blocks`
 /// equal blocks of `events` events; prints the growth and the largest step
 /// between successive samples (the figure's own noise).
@@ -62,8 +72,8 @@ void memoryFigure(const char* figure, long warmUp, long events, Sample&& sample,
         if (step > largestStep) largestStep = step;
         previous = now;
     }
-    std::printf("mem %s %lld %lld %lld\n", figure, static_cast<long long>(before), static_cast<long long>(previous),
-                static_cast<long long>(largestStep));
+    std::printf("mem %s %ld %lld %lld %lld\n", figure, events, static_cast<long long>(before),
+                static_cast<long long>(previous), static_cast<long long>(largestStep));
     std::fflush(stdout);
 }
 

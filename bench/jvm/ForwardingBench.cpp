@@ -83,11 +83,7 @@ JNIEXPORT jboolean JNICALL Java_dravlo_bench_ForwardingBench_bind(JNIEnv* env, j
 }
 
 JNIEXPORT void JNICALL Java_dravlo_bench_ForwardingBench_run(JNIEnv*, jclass, jboolean quick) {
-    Sizes sizes;
-    if (quick) {
-        sizes.eventsPerRun /= 2;
-        sizes.slowEventsPerRun /= 2;
-    }
+    const Sizes sizes = quick ? quickSizes() : Sizes{};
     // Warm-up: the JIT compiles the event's constructor and the callback.
     attachedThread(sizes.warmUpEvents, throughLibrary);
     attachedThread(sizes.warmUpEvents, byHand);

@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <psapi.h>
 
 #include <functional>
 
@@ -49,13 +48,18 @@ struct Figure {
 
 }  // namespace
 
+// Committed private memory, summed over the address space: what Windows
+// calls private bytes (Wine leaves PrivateUsage of GetProcessMemoryInfo 0).
 long long privateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof counters;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                              sizeof counters))
-        return -1;
-    return static_cast<long long>(counters.PrivateUsage);
+    long long total = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    for (const char* at = nullptr; VirtualQuery(at, &region, sizeof region) == sizeof region;
+         at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            total += static_cast<long long>(region.RegionSize);
+        if (region.RegionSize == 0) break;
+    }
+    return total;
 }
 
 void sinkDecode(const Sizes& sizes) {

@@ -131,7 +131,8 @@ void wholePath(const Sizes& sizes) {
     JogMoveParams jogMove;
     const std::size_t instances = vm.instancesCreated(StandIn::Java::DialEvent);
     onDeviceThread([&] { device->fireRaw(BareSink::JogMove, jogMove.params); });
-    if (vm.instancesCreated(StandIn::Java::DialEvent) != instances + 1 || !vm.imbalance().empty()) {
+    if (vm.instancesCreated(StandIn::Java::DialEvent) != instances + 1 || !vm.violations().empty() ||
+        vm.attachedNativeThreads() != 0) {
         std::printf("error path: the JogMove did not reach Java cleanly: %s\n", vm.imbalance().c_str());
         return;
     }
@@ -153,9 +154,9 @@ void wholePath(const Sizes& sizes) {
                                     {"path.direct", timed(events, direct)}});
 
     onDeviceThread([&] {
-        memoryFigure("path.library", sizes.warmUpEvents, sizes.memoryEvents, privateBytes,
+        memoryFigure("path.library", sizes.warmUpEvents, sizes.slowMemoryEvents, privateBytes,
                      [&](long) { throughLibrary(); });
-        memoryFigure("path.direct", sizes.warmUpEvents, sizes.memoryEvents, privateBytes, [&](long) { direct(); });
+        memoryFigure("path.direct", sizes.warmUpEvents, sizes.slowMemoryEvents, privateBytes, [&](long) { direct(); });
     });
 
     failed = vm.callNative([&](JNIEnv* env) {

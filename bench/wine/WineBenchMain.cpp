@@ -10,10 +10,7 @@ int main(int argc, char** argv) {
     bool decode = false;
     bool path = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "quick") == 0) {
-            sizes.eventsPerRun /= 4;
-            sizes.slowEventsPerRun /= 4;
-        }
+        if (std::strcmp(argv[i], "quick") == 0) sizes = DravloBench::quickSizes();
         decode |= std::strcmp(argv[i], "decode") == 0;
         path |= std::strcmp(argv[i], "path") == 0;
     }
