@@ -6,48 +6,25 @@
 
 namespace Dravlo {
 
-namespace {
-
-// The innermost DeliveryScope of the calling thread. A Windows TLS slot
-// rather than thread_local: events arrive on threads the library never saw
-// start, and a slot needs no per-thread memory that such a thread would have
-// to give back when it ends.
-class ThreadScopes {
-public:
-    ThreadScopes() noexcept : slot_(TlsAlloc()) {}
-    ~ThreadScopes() {
-        if (slot_ != TLS_OUT_OF_INDEXES) TlsFree(slot_);
-    }
-    ThreadScopes(const ThreadScopes&) = delete;
-    ThreadScopes& operator=(const ThreadScopes&) = delete;
-
-    DeliveryScope* innermost() const noexcept {
-        return slot_ == TLS_OUT_OF_INDEXES ? nullptr : static_cast<DeliveryScope*>(TlsGetValue(slot_));
-    }
-    void setInnermost(DeliveryScope* scope) const noexcept {
-        if (slot_ != TLS_OUT_OF_INDEXES) TlsSetValue(slot_, scope);
-    }
-
-private:
-    DWORD slot_;
-};
-
-const ThreadScopes& threadScopes() noexcept {
-    static const ThreadScopes scopes;
-    return scopes;
-}
-
-}  // namespace
-
-bool DeliveryRundown::enter() noexcept {
+std::atomic<unsigned long>* DeliveryRundown::enter() noexcept {
     long state = state_.load(std::memory_order_acquire);
     do {
-        if (state & Closed) return false;
+        if (state & Closed) return nullptr;
     } while (!state_.compare_exchange_weak(state, state + Step, std::memory_order_acq_rel, std::memory_order_acquire));
-    return true;
+    const unsigned long self = GetCurrentThreadId();
+    for (unsigned start = self % OwnerSlots;; SwitchToThread()) {
+        for (unsigned k = 0; k < OwnerSlots; ++k) {
+            std::atomic<unsigned long>& owner = owners_[(start + k) % OwnerSlots];
+            unsigned long free = 0;
+            if (owner.load(std::memory_order_relaxed) == 0 &&
+                owner.compare_exchange_strong(free, self, std::memory_order_relaxed))
+                return &owner;
+        }
+    }
 }
 
-void DeliveryRundown::leave() noexcept {
+void DeliveryRundown::leave(std::atomic<unsigned long>& owner) noexcept {
+    owner.store(0, std::memory_order_relaxed);
     const long before = state_.fetch_sub(Step, std::memory_order_acq_rel);
     if ((before & Closed) == 0) return;
     // Closing: the teardown may be waiting for this delivery, or may have
@@ -68,9 +45,11 @@ void DeliveryRundown::leave() noexcept {
 void DeliveryRundown::close() noexcept { state_.fetch_or(Closed, std::memory_order_acq_rel); }
 
 long DeliveryRundown::ownDeliveries() const noexcept {
+    // Only this thread writes its own id into a slot or clears it, so the
+    // count is exact while this thread is here.
+    const unsigned long self = GetCurrentThreadId();
     long own = 0;
-    for (const DeliveryScope* scope = threadScopes().innermost(); scope != nullptr; scope = scope->outer_)
-        if (scope->rundown_ == this) ++own;
+    for (const std::atomic<unsigned long>& owner : owners_) own += owner.load(std::memory_order_relaxed) == self;
     return own;
 }
 
@@ -91,19 +70,6 @@ void DeliveryRundown::retire(void* object, void (*deleter)(void*)) noexcept {
     std::lock_guard lock(mutex_);
     retired_ = object;
     retiredDeleter_ = deleter;
-}
-
-DeliveryScope::DeliveryScope(DeliveryRundown* rundown) noexcept
-    : rundown_(rundown != nullptr && rundown->enter() ? rundown : nullptr) {
-    if (rundown_ == nullptr) return;
-    outer_ = threadScopes().innermost();
-    threadScopes().setInnermost(this);
-}
-
-DeliveryScope::~DeliveryScope() {
-    if (rundown_ == nullptr) return;
-    threadScopes().setInnermost(outer_);
-    rundown_->leave();
 }
 
 }  // namespace Dravlo

@@ -62,11 +62,19 @@ private:
     static constexpr long Closed = 1;
     static constexpr long Step = 2;
 
-    bool enter() noexcept;
-    void leave() noexcept;
+    /// Counts the delivery in and records its thread in a free owner slot;
+    /// null when closed.
+    std::atomic<unsigned long>* enter() noexcept;
+    void leave(std::atomic<unsigned long>& owner) noexcept;
     /// How many deliveries of this rundown the calling thread is running.
     long ownDeliveries() const noexcept;
 
+    // The thread of each running delivery, one slot each (0 = free), so that
+    // teardown can tell its own thread's deliveries apart without any
+    // thread-local storage on the event path. Only the delivery that claimed
+    // a slot frees it. More deliveries at once than slots wait for a slot.
+    static constexpr unsigned OwnerSlots = 64;
+    std::atomic<unsigned long> owners_[OwnerSlots] = {};
     std::atomic<long> state_{0};
     std::mutex mutex_;  // only for the wait and the retired object
     std::condition_variable idle_;
@@ -76,21 +84,22 @@ private:
 
 /// One delivery (or command) in a receiver, from entering to leaving. Test
 /// it before using the receiver: false means the receiver is being torn down.
-/// Lives on the stack of the thread that made it; frames of one thread are
-/// chained so that teardown can tell the thread's own deliveries apart.
+/// Lives on the stack of the thread that made it.
 class DeliveryScope {
 public:
-    explicit DeliveryScope(DeliveryRundown* rundown) noexcept;
-    ~DeliveryScope();
+    explicit DeliveryScope(DeliveryRundown* rundown) noexcept
+        : owner_(rundown != nullptr ? rundown->enter() : nullptr), rundown_(owner_ != nullptr ? rundown : nullptr) {}
+    ~DeliveryScope() {
+        if (rundown_ != nullptr) rundown_->leave(*owner_);
+    }
     DeliveryScope(const DeliveryScope&) = delete;
     DeliveryScope& operator=(const DeliveryScope&) = delete;
 
     explicit operator bool() const noexcept { return rundown_ != nullptr; }
 
 private:
-    friend class DeliveryRundown;
-    DeliveryRundown* rundown_;  // null when not entered
-    DeliveryScope* outer_ = nullptr;
+    std::atomic<unsigned long>* owner_;  // the slot naming this thread; null when not entered
+    DeliveryRundown* rundown_;           // null when not entered
 };
 
 }  // namespace Dravlo

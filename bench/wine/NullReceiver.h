@@ -14,7 +14,7 @@ namespace DravloBench {
 class NullReceiver final : public Dravlo::DeviceReceiver<NullReceiver, IJogDialDevice, 5> {
 public:
     NullReceiver() : DeviceReceiver(nullptr) {}
-    ~NullReceiver() { closeDevice(); }
+    ~NullReceiver() { close(); }
 
     /// The dispatch code event `index` is bound to.
     static constexpr int codeOf(int index) noexcept { return FirstDispatchCode + index; }

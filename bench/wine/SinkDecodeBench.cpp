@@ -68,7 +68,7 @@ void sinkDecode(const Sizes& sizes) {
     Dravlo::CComObject<Dravlo::__Impl__IAxisJogDialEvents>* made = nullptr;
     if (FAILED(Dravlo::CComObject<Dravlo::__Impl__IAxisJogDialEvents>::CreateInstance(&made))) return;
     auto sink = Dravlo::ComRef<Dravlo::EventSink>::copy(made);
-    sink->attach(&receiver, &node);
+    sink->attach(&receiver, &node, receiver.rundown());
     BareSink bare(receiver, NullReceiver::codeOf(3));
     JogMoveArguments jogMove;
 
