@@ -317,7 +317,7 @@ protected:
             out << "result 0x" << std::hex << hr << ", expected 0x" << expected.hr << std::dec << "\n";
         if (c.wantArgumentError && argumentError != expected.argumentError)
             out << "puArgErr " << argumentError << ", expected " << expected.argumentError << "\n";
-        if (c.wantResult && V_VT(&result) != (expected.resultCleared ? VT_EMPTY : VT_I4))
+        if (c.wantResult && (expected.resultCleared ? V_VT(&result) != VT_EMPTY : V_I4(&result) != 0x5EED))
             out << "pVarResult left as VARTYPE " << V_VT(&result) << "\n";
         if (c.wantException && std::memcmp(&exception, &untouched, sizeof exception) != 0)
             out << "pExcepInfo written\n";
@@ -348,6 +348,9 @@ TEST_F(SinkFuzz, Invoke_AgreesWithTheRules) {
     }
     tally.print("SinkFuzz.Invoke");
     EXPECT_EQ(1, object.references());
+    if (tally.cases >= DefaultCases) {
+        EXPECT_GT(tally.argumentErrors, 0u) << "puArgErr never written";
+    }
     tally.expectReached({S_OK, E_INVALIDARG, DISP_E_BADVARTYPE, DISP_E_BADPARAMCOUNT, DISP_E_PARAMNOTFOUND,
                          DISP_E_MEMBERNOTFOUND, DISP_E_TYPEMISMATCH});
 }
