@@ -91,6 +91,46 @@ public:
     int codes[5] = {10, 11, 12, 13, 14};
 };
 
+/// A caller's object passed in a VT_DISPATCH or VT_UNKNOWN argument: its
+/// default property (DISPID_VALUE, get) is `value`. Lives on the test's stack;
+/// `references()` lets a test prove that every AddRef was given back.
+class ValueObject : public IDispatch {
+public:
+    explicit ValueObject(LONG value) noexcept : value_(value) {}
+    LONG references() const noexcept { return references_; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch)) return E_NOINTERFACE;
+        *object = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(InterlockedDecrement(&references_)); }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (count != nullptr) *count = 0;
+        return count != nullptr ? S_OK : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                     UINT*) override {
+        if (member != DISPID_VALUE || (flags & DISPATCH_PROPERTYGET) == 0) return DISP_E_MEMBERNOTFOUND;
+        if (result == nullptr) return E_INVALIDARG;
+        V_VT(result) = VT_I4;
+        V_I4(result) = value_;
+        return S_OK;
+    }
+
+private:
+    LONG value_;
+    LONG references_ = 1;  // the test's own
+};
+
 /// A sink of class `Sink`, attached to `receiver` and `node`; one reference.
 template <class Sink>
 Dravlo::ComRef<Dravlo::EventSink> makeSink(RecordingReceiver& receiver, FakeNode& node) {
