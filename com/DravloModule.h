@@ -1,7 +1,7 @@
 #pragma once
 // The COM server module: written after ATL's class design (CAtlModule ->
 // CAtlModuleT -> CAtlDllModuleT -> CDravloDriverModule) without ATL itself.
-// One static instance per process (see LibraryObjects.cpp); it registers
+// One static instance per process (see dll/LibraryObjects.cpp); it registers
 // itself as the process's module object, which every live sink locks.
 // The module data that ATL keeps beside the module (the library's instance
 // handle, the class table and the lock guarding it) lives in the module

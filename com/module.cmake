@@ -1,6 +1,5 @@
-# The COM server module: self-registration sources, the type library compiled
-# by widl, and the resources (type library and manifest) as an object library
-# that Dravlo.dll and test programs link into themselves.
+# The COM server module: self-registration sources and the type library
+# compiled by widl, which Dravlo.dll and test programs embed as a resource.
 target_sources(dravlo_com PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Registration.cpp)
 
@@ -45,11 +44,6 @@ add_custom_command(
   VERBATIM)
 add_custom_target(dravlo_typelib DEPENDS ${DRAVLO_TYPELIB})
 
-# "TYPELIB" 1 and RT_MANIFEST 2. The .rc names both files by file name only;
-# the include directories say where they are, and OBJECT_DEPENDS recompiles the
-# resources when the IDL, the tool or the manifest changes.
-add_library(dravlo_resources OBJECT ${CMAKE_CURRENT_LIST_DIR}/Dravlo.rc)
-target_include_directories(dravlo_resources PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_CURRENT_LIST_DIR})
-set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/Dravlo.rc PROPERTIES
-  OBJECT_DEPENDS "${DRAVLO_TYPELIB};${CMAKE_CURRENT_LIST_DIR}/Dravlo.manifest")
-add_dependencies(dravlo_resources dravlo_typelib)
+# The resource script of Dravlo.dll (dll/) embeds the file by name; it finds
+# it through this property.
+set_target_properties(dravlo_typelib PROPERTIES DRAVLO_TYPELIB_FILE ${DRAVLO_TYPELIB})

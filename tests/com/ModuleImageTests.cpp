@@ -107,10 +107,10 @@ protected:
     HMODULE module_ = nullptr;
 };
 
-TEST_F(ResourceImage, Resources_AreTypeLibOneAndManifestTwo_InUsEnglish) {
+TEST_F(ResourceImage, Resources_AreTypeLibOneManifestTwoAndVersionOne_InUsEnglish) {
     ResourceWalk walk;
     EnumResourceTypesW(module_, onType, reinterpret_cast<LONG_PTR>(&walk));
-    EXPECT_EQ((std::set<std::wstring>{L"TYPELIB/#1/1033", L"#24/#2/1033"}), walk.found);
+    EXPECT_EQ((std::set<std::wstring>{L"TYPELIB/#1/1033", L"#24/#2/1033", L"#16/#1/1033"}), walk.found);
 }
 
 TEST_F(ResourceImage, Manifest_RequestsAsInvokerWithoutUiAccess_AndNothingElse) {
@@ -128,6 +128,71 @@ TEST_F(ResourceImage, Manifest_RequestsAsInvokerWithoutUiAccess_AndNothingElse) 
     EXPECT_EQ((std::vector<std::string>{"assembly", "trustInfo", "security", "requestedPrivileges",
                                         "requestedExecutionLevel"}),
               elements);
+}
+
+// The version resource as Explorer and crash tools read it, through version.dll.
+class VersionInfo : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DWORD handle = 0;
+        DWORD size = GetFileVersionInfoSizeW(dravloDllPath().c_str(), &handle);
+        ASSERT_NE(0u, size) << "no version resource";
+        block_.resize(size);
+        ASSERT_TRUE(GetFileVersionInfoW(dravloDllPath().c_str(), 0, size, block_.data()));
+    }
+    /// The value at `path`, or null with `length` 0.
+    const void* query(const std::wstring& path, UINT& length) {
+        void* value = nullptr;
+        length = 0;
+        if (!VerQueryValueW(block_.data(), path.c_str(), &value, &length)) return nullptr;
+        return value;
+    }
+    std::wstring text(const std::wstring& name) {
+        UINT length = 0;
+        auto* value = static_cast<const wchar_t*>(query(L"\\StringFileInfo\\040904B0\\" + name, length));
+        return value == nullptr ? L"<missing>" : std::wstring(value);
+    }
+    std::vector<unsigned char> block_;
+};
+
+std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+TEST_F(VersionInfo, Strings_CarryTheProjectVersionAndFileName) {
+    const std::pair<const wchar_t*, std::string> expected[] = {
+        {L"FileVersion", DRAVLO_EXPECTED_VERSION},
+        {L"ProductVersion", DRAVLO_EXPECTED_VERSION},
+        {L"OriginalFilename", "Dravlo.dll"},
+        {L"InternalName", "Dravlo"},
+        {L"ProductName", "Dravlo"},
+        {L"FileDescription", DRAVLO_EXPECTED_DESCRIPTION},
+    };
+    for (const auto& [name, value] : expected) EXPECT_EQ(wide(value), text(name)) << name;
+}
+
+TEST_F(VersionInfo, Translation_IsUsEnglishUnicodeOnly) {
+    UINT length = 0;
+    auto* pairs = static_cast<const WORD*>(query(L"\\VarFileInfo\\Translation", length));
+    ASSERT_NE(nullptr, pairs);
+    ASSERT_EQ(2 * sizeof(WORD), length) << "more than one translation";
+    EXPECT_EQ(1033, pairs[0]);
+    EXPECT_EQ(1200, pairs[1]);
+}
+
+TEST_F(VersionInfo, FixedInfo_MatchesTheVersionText) {
+    UINT length = 0;
+    auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\", length));
+    ASSERT_NE(nullptr, fixed);
+    ASSERT_EQ(sizeof(VS_FIXEDFILEINFO), length);
+    EXPECT_EQ(0xFEEF04BDu, fixed->dwSignature);
+    EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType);
+    EXPECT_EQ(0u, fixed->dwFileFlags & fixed->dwFileFlagsMask) << "a debug, pre-release or patched build";
+    for (auto [ms, ls] : {std::pair{fixed->dwFileVersionMS, fixed->dwFileVersionLS},
+                          std::pair{fixed->dwProductVersionMS, fixed->dwProductVersionLS}}) {
+        std::string dotted =
+            std::to_string(HIWORD(ms)) + "." + std::to_string(LOWORD(ms)) + "." + std::to_string(HIWORD(ls));
+        EXPECT_EQ(DRAVLO_EXPECTED_VERSION, dotted);
+        EXPECT_EQ(0, LOWORD(ls));
+    }
 }
 
 }  // namespace

@@ -5,7 +5,10 @@ add_executable(com_module_tests
   ${CMAKE_CURRENT_LIST_DIR}/ModuleImageTests.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ModuleTypeLibTests.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ModuleTestSupport.cpp)
-target_link_libraries(com_module_tests PRIVATE dravlo_library_objects dravlo_com)
+target_link_libraries(com_module_tests PRIVATE dravlo_library_objects dravlo_com version)
+# The version resource is checked against the project's version as CMake has it.
+target_compile_definitions(com_module_tests PRIVATE
+  DRAVLO_EXPECTED_VERSION="${PROJECT_VERSION}" DRAVLO_EXPECTED_DESCRIPTION="${PROJECT_DESCRIPTION}")
 add_dependencies(com_module_tests Dravlo)
 dravlo_add_wine_test(com_module_tests)
 

@@ -1,0 +1,44 @@
+# The Java library around Dravlo.dll: Javadoc checked with every doclint group
+# (a warning fails the build), and dravlo_add_jar, which packs the contract's
+# classes, a native library under natives/<platform>/ and a manifest with the
+# project's title and version.
+find_program(DRAVLO_JAVADOC javadoc HINTS ${DRAVLO_JDK_HOME}/bin REQUIRED)
+find_program(DRAVLO_JAR jar HINTS ${DRAVLO_JDK_HOME}/bin REQUIRED)
+
+set(DRAVLO_JAVADOC_DIR ${CMAKE_BINARY_DIR}/java/javadoc)
+add_custom_command(
+  OUTPUT ${DRAVLO_JAVADOC_DIR}/index.html
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${DRAVLO_JAVADOC_DIR}
+  COMMAND ${DRAVLO_JAVADOC} --release 8 -Xdoclint:all -Werror -quiet -notimestamp
+          -doctitle "Dravlo ${PROJECT_VERSION}" -d ${DRAVLO_JAVADOC_DIR} ${DRAVLO_JAVA_SOURCES}
+  DEPENDS ${DRAVLO_JAVA_SOURCES}
+  COMMENT "javadoc -Xdoclint:all: the Java library's documentation"
+  VERBATIM)
+add_custom_target(dravlo_javadoc ALL DEPENDS ${DRAVLO_JAVADOC_DIR}/index.html)
+
+set(DRAVLO_JAR_MANIFEST ${CMAKE_BINARY_DIR}/java/MANIFEST.MF)
+file(WRITE ${DRAVLO_JAR_MANIFEST}
+  "Implementation-Title: Dravlo\nImplementation-Version: ${PROJECT_VERSION}\n")
+
+# dravlo_add_jar(<target> <jar file> <native library target>): the
+# contract's classes plus the library as natives/<this platform>/<its file name>.
+function(dravlo_add_jar target jar native_target)
+  if(WIN32)
+    set(platform windows-x86_64)
+  else()
+    set(platform linux-x86_64)
+  endif()
+  set(staging ${CMAKE_CURRENT_BINARY_DIR}/${target}-natives)
+  add_custom_command(
+    OUTPUT ${jar}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${staging} ${jar}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${staging}/natives/${platform}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${native_target}>
+            ${staging}/natives/${platform}/$<TARGET_FILE_NAME:${native_target}>
+    COMMAND ${DRAVLO_JAR} --create --file ${jar} --manifest ${DRAVLO_JAR_MANIFEST}
+            -C ${DRAVLO_JAVA_CLASSES} applet -C ${staging} natives
+    DEPENDS ${native_target} dravlo_java_contract ${DRAVLO_JAVA_SOURCES}
+    COMMENT "jar: ${jar}"
+    VERBATIM)
+  add_custom_target(${target} ALL DEPENDS ${jar})
+endfunction()

@@ -1,0 +1,21 @@
+package applet.utils.dravlo;
+
+/**
+ * Receives the shuttle ring and jog wheel events of a jog dial. Register one with
+ * {@link JogDialDriver#registerDialListenerImpl(Object)}; a lambda will do.
+ *
+ * <p>The library calls {@link #onDialEvent(DialEvent)} on the thread on which the device driver
+ * reports the event, attached to the JVM for that one call. The call is synchronous:
+ * the device driver's event call waits until the listener returns, so keep it short. A device
+ * driver may report events on more than one thread. An exception the listener throws is printed to the
+ * standard error stream, like any uncaught exception, and dropped; further events still come.
+ */
+@FunctionalInterface
+public interface DialListener {
+    /**
+     * Called once for every shuttle ring or jog wheel event of jog dial 0.
+     *
+     * @param event a new event object, owned by the listener from now on
+     */
+    void onDialEvent(DialEvent event);
+}

@@ -1,0 +1,24 @@
+package applet.utils.dravlo;
+
+/**
+ * Receives the button events of a jog dial or a keypad. Register one with {@link
+ * JogDialDriver#registerKeyListenerImpl(Object)} or {@link KeyPadDriver#registerKeyListenerImpl(Object)};
+ * a lambda will do.
+ *
+ * <p>The library calls {@link #onKeyEvent(KeyEvent)} on the thread on which the device driver reports
+ * the event, attached to the JVM for that one call. The call is synchronous:
+ * the device driver's event call waits until the listener returns, so keep it short. A device
+ * driver may report events on more than one thread. An exception the
+ * listener throws is printed to the standard error stream, like any uncaught exception, and
+ * dropped; further events still come.
+ */
+@FunctionalInterface
+public interface KeyListener {
+    /**
+     * Called once for every button pressed or released on device 0 of the driver it is registered
+     * with.
+     *
+     * @param event a new event object, owned by the listener from now on
+     */
+    void onKeyEvent(KeyEvent event);
+}

@@ -1,0 +1,20 @@
+package dravlo.jvmtest;
+
+import applet.utils.dravlo.DravloLibrary;
+
+/**
+ * One JVM's use of the loader, run as a process of its own by LoaderTests: prints which copy of the
+ * library it loaded and from where, or the loader's error on one line.
+ */
+final class LoaderChild {
+    private static native String origin();
+
+    public static void main(String[] args) {
+        try {
+            DravloLibrary.load();
+            System.out.println("origin=" + origin() + " from=" + DravloLibrary.loadedFrom());
+        } catch (UnsatisfiedLinkError failed) {
+            System.out.println("error=" + failed.getMessage().replace('\n', '|'));
+        }
+    }
+}
