@@ -2,6 +2,8 @@
 // injection, connection points, event delivery and registration.
 
 #include "support/axis/AxisSimulator.h"
+#include "support/axis/Session.h"
+#include "tests/com/RecordingSink.h"
 
 #include <gtest/gtest.h>
 
@@ -13,59 +15,8 @@
 namespace {
 
 using AxisSim::Kind;
+using ComTest::RecordingSink;
 namespace Dispid = AxisSim::Dispid;
-
-// A minimal event sink: records every Invoke and counts its references. It
-// lives on the stack; its owner holds the first reference.
-class RecordingSink final : public IDispatch {
-public:
-    struct Call {
-        DISPID dispid;
-        std::vector<_variant_t> rgvarg;  // as received: last parameter first
-        UINT namedArgs;
-        DWORD threadId;
-    };
-
-    explicit RecordingSink(const IID& eventIid) : eventIid_(eventIid) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        bool wanted =
-            riid == IID_IUnknown || (riid == eventIid_ && answerEventIid) || (riid == IID_IDispatch && answerDispatch);
-        if (!wanted) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                                     UINT*) override {
-        Call call{dispid, {}, params->cNamedArgs, GetCurrentThreadId()};
-        for (UINT i = 0; i < params->cArgs; ++i) call.rgvarg.emplace_back(params->rgvarg[i]);
-        std::lock_guard lock(mutex_);
-        calls_.push_back(std::move(call));
-        return answer;
-    }
-
-    std::vector<Call> calls() const {
-        std::lock_guard lock(mutex_);
-        return calls_;
-    }
-
-    std::atomic<long> refs{1};
-    bool answerEventIid = true;
-    bool answerDispatch = true;
-    HRESULT answer = S_OK;
-
-private:
-    IID eventIid_;
-    mutable std::mutex mutex_;
-    std::vector<Call> calls_;
-};
 
 // Connection point of a device made straight from the simulator (no COM
 // registration needed).
@@ -238,6 +189,74 @@ TEST(AxisSimulatorDevice, ConnectionPointsServeTheirKindOnly) {
     keypad->Release();
     EXPECT_TRUE(sim.log().contains("KeyPadDevice#4.Release->0"));
     EXPECT_EQ(0, sim.liveObjects());
+}
+
+// Sessions of the installed simulator: what the parser makes of a text.
+
+TEST(AxisSession, DefaultSession_OneDeviceEachAndFirstEventWithinASecond) {
+    auto parsed = AxisSim::parseSession(AxisSim::defaultSessionText());
+    ASSERT_TRUE(std::holds_alternative<AxisSim::Session>(parsed)) << std::get<AxisSim::SessionError>(parsed).reason;
+    const AxisSim::Session& session = std::get<AxisSim::Session>(parsed);
+    EXPECT_EQ(1, session.devices[0]);
+    EXPECT_EQ(1, session.devices[1]);
+    unsigned before = 0;
+    bool kinds[2] = {};
+    for (const AxisSim::SessionStep& step : session.steps) {
+        if (step.waitMs == 0) kinds[static_cast<int>(step.kind)] = true;
+        if (!kinds[0] && !kinds[1]) before += step.waitMs;
+    }
+    EXPECT_LT(before, 1000u);
+    EXPECT_TRUE(kinds[0] && kinds[1]) << "the default session raises events of both kinds";
+}
+
+TEST(AxisSession, RepeatsUnrollAndEventsCarryTheirArguments) {
+    auto parsed = AxisSim::parseSession(
+        "devices keypad 2  # two keypads\n"
+        "repeat 2\n wait 10\n repeat 3\n  keypad 1 ButtonDown +4\n end\nend\n"
+        "jogdial 0 Error -7 lost contact\n\tjogdial 0 JogMove -1\r\n");
+    ASSERT_TRUE(std::holds_alternative<AxisSim::Session>(parsed)) << std::get<AxisSim::SessionError>(parsed).reason;
+    const AxisSim::Session& session = std::get<AxisSim::Session>(parsed);
+    EXPECT_EQ(2, session.devices[static_cast<int>(Kind::KeyPad)]);
+    std::vector<std::string> shown;
+    for (const AxisSim::SessionStep& step : session.steps)
+        shown.push_back(step.waitMs != 0 ? "wait " + std::to_string(step.waitMs) : AxisSim::eventText(step));
+    const std::vector<std::string> expected = {"wait 10",         "ButtonDown(1,4)", "ButtonDown(1,4)",
+                                               "ButtonDown(1,4)", "wait 10",         "ButtonDown(1,4)",
+                                               "ButtonDown(1,4)", "ButtonDown(1,4)", "Error(0,-7,\"lost contact\")",
+                                               "JogMove(0,-1)"};
+    EXPECT_EQ(expected, shown);
+    const std::vector<_variant_t> error = AxisSim::eventArguments(session.steps[8]);
+    ASSERT_EQ(3u, error.size());
+    EXPECT_EQ(VT_BSTR, error[2].vt);
+    EXPECT_STREQ(L"lost contact", error[2].bstrVal);
+}
+
+TEST(AxisSession, MalformedText_GivesLineAndReason) {
+    const struct {
+        const char* text;
+        int line;
+        const char* reason;
+    } cases[] = {
+        {"wait 10\nbeep 3\n", 2, "unknown command beep"},
+        {"# c\n\nwait soon\n", 3, "milliseconds is not a number: soon"},
+        {"wait 600001\n", 1, "milliseconds out of range 0..600000: 600001"},
+        {"keypad 0 JogMove 1\n", 1, "keypad has no event JogMove"},
+        {"jogdial 1 ButtonDown 1\n", 1, "no such device: 1"},
+        {"jogdial 0 ButtonDown\n", 1, "missing value"},
+        {"jogdial 0 ButtonDown 1 2\n", 1, "unexpected 2"},
+        {"jogdial 0 ButtonUp 1\ndevices keypad 2\n", 2, "devices after the first event"},
+        {"devices mouse 1\n", 1, "devices needs jogdial or keypad"},
+        {"wait 1\nrepeat 2\nwait 1\n", 2, "repeat without end"},
+        {"end\n", 1, "end without repeat"},
+        {"repeat 10000\nrepeat 10000\nwait 1\nend\nend\n", 5, "more than 100000 steps once repeated"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto parsed = AxisSim::parseSession(c.text);
+        ASSERT_TRUE(std::holds_alternative<AxisSim::SessionError>(parsed));
+        EXPECT_EQ(c.line, std::get<AxisSim::SessionError>(parsed).line);
+        EXPECT_EQ(c.reason, std::get<AxisSim::SessionError>(parsed).reason);
+    }
 }
 
 }  // namespace
