@@ -3,11 +3,14 @@
 
 #include "support/axis/AxisSimulator.h"
 #include "support/axis/Session.h"
+#include "support/axis/SessionPlayer.h"
 #include "tests/com/RecordingSink.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -189,6 +192,63 @@ TEST(AxisSimulatorDevice, ConnectionPointsServeTheirKindOnly) {
     keypad->Release();
     EXPECT_TRUE(sim.log().contains("KeyPadDevice#4.Release->0"));
     EXPECT_EQ(0, sim.liveObjects());
+}
+
+// The session player stops without deadlock while a sink call is in flight,
+// whether the stop comes from inside that call or from another thread.
+std::shared_ptr<const AxisSim::Session> endlessJogging() {
+    auto parsed = AxisSim::parseSession("repeat 1000\njogdial 0 JogMove 1\nwait 5\nend\n");
+    return std::make_shared<const AxisSim::Session>(std::get<AxisSim::Session>(std::move(parsed)));
+}
+
+bool waitUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 250 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return condition();
+}
+
+TEST_F(AxisSimulatorEvents, SessionPlayer_StoppedFromInsideItsSinkCall_EndsAfterThatCall) {
+    std::unique_ptr<AxisSim::SessionPlayer> player;
+    std::mutex made;
+    sink.onInvoke = [&] {
+        std::lock_guard lock(made);
+        player->stop();  // as a listener that uninitialises from inside an event
+    };
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+    {
+        std::lock_guard lock(made);
+        player = std::make_unique<AxisSim::SessionPlayer>(endlessJogging(), Kind::JogDial, std::vector{probe},
+                                                          std::make_shared<AxisSim::CallLog>());
+    }
+    ASSERT_TRUE(waitUntil([] { return AxisSim::SessionPlayer::running() == 0; })) << "the player never ended";
+    EXPECT_EQ(1u, sink.calls().size());
+    player.reset();
+    EXPECT_EQ(S_OK, point->Unadvise(cookie));
+}
+
+TEST_F(AxisSimulatorEvents, SessionPlayer_StoppedByAnotherThreadDuringASinkCall_WaitsForItThenFiresNoMore) {
+    std::atomic<bool> inCall{false};
+    std::atomic<bool> callReturned{false};
+    sink.onInvoke = [&] {
+        if (inCall.exchange(true)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        callReturned = true;
+    };
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+    auto log = std::make_shared<AxisSim::CallLog>();
+    AxisSim::SessionPlayer player(endlessJogging(), Kind::JogDial, std::vector{probe}, log);
+    ASSERT_TRUE(waitUntil([&] { return inCall.load(); }));
+    player.stop();
+    EXPECT_TRUE(callReturned.load()) << "stop() returned while the sink call was still in flight";
+    EXPECT_EQ(0, AxisSim::SessionPlayer::running());
+    const std::size_t delivered = sink.calls().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(delivered, sink.calls().size());
+    EXPECT_TRUE(log->inOrder({"JogDialDevice#0.Session:begin", "JogDialDevice#0.Fire:JogMove(0,1)->1 sink",
+                              "JogDialDevice#0.Session:stopped"}))
+        << log->dump();
+    EXPECT_EQ(S_OK, point->Unadvise(cookie));
 }
 
 // Sessions of the installed simulator: what the parser makes of a text.

@@ -6,6 +6,7 @@
 #include <comdef.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -42,8 +43,11 @@ public:
                                      UINT*) override {
         Call call{dispid, {}, params->cNamedArgs, GetCurrentThreadId()};
         for (UINT i = 0; i < params->cArgs; ++i) call.rgvarg.emplace_back(params->rgvarg[i]);
-        std::lock_guard lock(mutex_);
-        calls_.push_back(std::move(call));
+        {
+            std::lock_guard lock(mutex_);
+            calls_.push_back(std::move(call));
+        }
+        if (onInvoke) onInvoke();
         return answer;
     }
 
@@ -56,6 +60,8 @@ public:
     bool answerEventIid = true;
     bool answerDispatch = true;
     HRESULT answer = S_OK;
+    /// Run after recording, inside the Invoke (set before the sink is advised).
+    std::function<void()> onInvoke;
 
 private:
     IID eventIid_;
