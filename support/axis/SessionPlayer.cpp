@@ -34,12 +34,18 @@ SessionPlayer::SessionPlayer(std::shared_ptr<const Session> session, Kind kind,
     ++running_;
     try {
         thread_ = std::thread([control = control_, session = std::move(session), kind, devices = std::move(devices),
-                               log = std::move(log)] {
+                               log = std::move(log)]() mutable {
             try {
                 play(control, *session, kind, devices, *log);
             } catch (...) {
                 log->note(deviceName(kind, 0), ".Session:failed");
             }
+            // Let go of everything before the count says this thread is done:
+            // the DLL may be unloaded as soon as it reaches 0.
+            devices.clear();
+            session.reset();
+            log.reset();
+            control.reset();
             --running_;
         });
     } catch (...) {
