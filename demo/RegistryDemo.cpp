@@ -136,7 +136,10 @@ private:
         say(0, "1. The session");
         if (sessionPath_.empty()) {
             say(3, "the simulator's default session (AXIS_SIMULATOR_SESSION is not set)");
-            say(3, "its log: %%TEMP%%\\AxisSimulator.log");
+            if (AxisSim::environmentValue(L"AXIS_SIMULATOR_LOG").empty())
+                say(3, "its log: %%TEMP%%\\AxisSimulator.log");
+            else
+                say(3, "its log: %ls", logPath_.c_str());
             return expectationsOf(std::get<AxisSim::Session>(AxisSim::parseSession(AxisSim::defaultSessionText())));
         }
         say(3, "AXIS_SIMULATOR_SESSION=%ls", sessionPath_.c_str());

@@ -13,6 +13,6 @@ scripts/deps.sh || exit 1
 
 set -e
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target dravlo_registry_demo >/dev/null
+cmake --build --preset windows --target dravlo_registry_demo
 set +e
 exec cmake/registry-demo.sh build/windows/bin build/windows/demo-prefix ${session:+"$session"}

@@ -28,14 +28,14 @@ keypad 0 ButtonUp 6
 wait 200
 )";
 
-struct EventSpec {
+struct EventInfo {
     std::string_view name;
     DISPID dispid;
     bool jogDialOnly;
     bool error;
 };
 
-constexpr EventSpec Events[] = {
+constexpr EventInfo Events[] = {
     {"ButtonDown", Dispid::ButtonDown, false, false},
     {"ButtonUp", Dispid::ButtonUp, false, false},
     {"ShuttleMove", Dispid::ShuttleMove, true, false},
@@ -167,15 +167,15 @@ private:
         if (step.device >= session_.devices[static_cast<int>(kind)])
             throw Malformed{"no such device: " + std::to_string(step.device)};
         const std::string_view name = words.next();
-        const EventSpec* spec = nullptr;
-        for (const EventSpec& candidate : Events)
-            if (candidate.name == name) spec = &candidate;
-        if (spec == nullptr || (spec->jogDialOnly && kind == Kind::KeyPad))
+        const EventInfo* info = nullptr;
+        for (const EventInfo& candidate : Events)
+            if (candidate.name == name) info = &candidate;
+        if (info == nullptr || (info->jogDialOnly && kind == Kind::KeyPad))
             throw Malformed{(kind == Kind::JogDial ? "jogdial has no event " : "keypad has no event ") +
                             std::string(name)};
-        step.dispid = spec->dispid;
-        step.eventName = spec->name.data();
-        if (spec->error) {
+        step.dispid = info->dispid;
+        step.eventName = info->name.data();
+        if (info->error) {
             step.value = number(words.next(), LONG_MIN, LONG_MAX, "error code");
             step.text = std::string(words.remainder());
         } else {
