@@ -131,6 +131,8 @@ HRESULT createCollection(const std::shared_ptr<SimulatorCore>& core, Kind kind, 
                                      : createCollectionOf<KeyPadTraits>(core, iid, out);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;  // nothing leaves a COM method as an exception
     }
 }
 
