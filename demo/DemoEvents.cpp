@@ -33,7 +33,8 @@ Fields dialEvent(jint device, jint type, jint shuttle, jint jogDirection) {
     return {{"fDeviceID", device}, {"fEventType", type}, {"fShuttleState", shuttle}, {"fJogDirection", jogDirection}};
 }
 
-// "DialEvent device=0 type=1 shuttle=0 jogDirection=1" or "KeyEvent device=0 type=0 button=3".
+}  // namespace
+
 std::string describe(const StandIn::ReceivedEvent& event) {
     auto field = [&](const char* name) {
         auto found = event.fields.find(name);
@@ -45,8 +46,6 @@ std::string describe(const StandIn::ReceivedEvent& event) {
     if (event.className == StandIn::Java::KeyEvent) return "KeyEvent" + type + " button=" + field("fButtonNumber");
     return event.className.empty() ? std::string("null") : event.className;
 }
-
-}  // namespace
 
 void Story::deliverEvents() {
     say(0, "5. Device events reach the Java listeners");

@@ -33,6 +33,9 @@ struct Listener {
     std::size_t shown = 0;
 };
 
+/// "DialEvent device=0 type=1 shuttle=0 jogDirection=1" or "KeyEvent device=0 type=0 button=3".
+std::string describe(const StandIn::ReceivedEvent& event);
+
 /// Where a device fires an event from.
 enum class On { MainThread, KeyPadThread, DeviceThread };
 

@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
-# Builds Dravlo.dll and runs the demo under Wine: the library loaded as a Java
-# program would load it, talking to the simulated Axis device driver.
+# Builds Dravlo.dll and AxisSimulator.dll and runs the demo as an installation
+# works: a fresh Wine prefix, regsvr32 of both, a Java program's session with
+# both drivers (through the JVM stand-in) against the simulated Axis driver
+# that COM finds in the registry, then regsvr32 /u of both and a check that
+# the registry holds nothing of either.
+# Usage: scripts/demo.sh [SESSION]   (SESSION: a session file for the simulator)
 set -uo pipefail
 cd "$(dirname "$0")/.."
+session=${1:-}
+[ -z "$session" ] || session=$(cd "$(dirname "$session")" && pwd)/$(basename "$session") || exit 1
 scripts/deps.sh || exit 1
-
-prefix="$PWD/build/windows/wineprefix"
-trap 'WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null; true' EXIT
 
 set -e
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target dravlo_demo
+cmake --build --preset windows --target dravlo_registry_demo
 set +e
-# Create the prefix first, so Wine's one-time set-up messages stay out of the demo's output.
-cmake/wine-run.sh "$prefix" cmd.exe /c exit 0 >/dev/null 2>&1
-cd build/windows/bin
-../../../cmake/wine-run.sh "$prefix" dravlo_demo.exe
+exec cmake/registry-demo.sh build/windows/bin build/windows/demo-prefix ${session:+"$session"}

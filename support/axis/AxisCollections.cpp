@@ -37,7 +37,7 @@ public:
         if (riid == IID_IUnknown) {
             *ppv = static_cast<IUnknown*>(static_cast<typename Traits::Collection*>(this));
         } else if (riid == __uuidof(typename Traits::Collection)) {
-            record(std::string("QueryInterface(") + Traits::collectionInterfaceName + ")");
+            record("QueryInterface(", Traits::collectionInterfaceName, ")");
             if (!config().collectionInterface) return E_NOINTERFACE;
             *ppv = static_cast<typename Traits::Collection*>(this);
         } else if (riid == IID_IRunnableObject) {
@@ -72,7 +72,7 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetItem(int index, Device** device) override {
-        record("GetItem(" + std::to_string(index) + ")");
+        record("GetItem(", index, ")");
         if (device == nullptr) return E_POINTER;
         *device = nullptr;
         if (config().getItemNull) return config().getItemNullResult;
@@ -97,8 +97,11 @@ public:
 
 private:
     KindConfig& config() { return core_->config(Traits::kind); }
-    void record(const std::string& what) { core_->log.add(probe_->name() + "." + what); }
-    HRESULT unused(const char* slot) {
+    template <class... Pieces>
+    void record(const Pieces&... pieces) noexcept {
+        core_->log.note(probe_->name(), ".", pieces...);
+    }
+    HRESULT unused(const char* slot) noexcept {
         record(slot);
         return E_NOTIMPL;
     }
@@ -128,6 +131,8 @@ HRESULT createCollection(const std::shared_ptr<SimulatorCore>& core, Kind kind, 
                                      : createCollectionOf<KeyPadTraits>(core, iid, out);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;  // nothing leaves a COM method as an exception
     }
 }
 

@@ -66,7 +66,10 @@ public:
     }
 
 private:
-    void record(const std::string& what) { core_->log.add(device_->name() + "." + what); }
+    template <class... Pieces>
+    void record(const Pieces&... pieces) noexcept {
+        core_->log.note(device_->name(), ".", pieces...);
+    }
 
     std::shared_ptr<SimulatorCore> core_;
     std::shared_ptr<DeviceProbe> device_;
@@ -80,7 +83,7 @@ HRESULT ConnectionPointObject::Advise(IUnknown* sink, DWORD* cookie) {
     if (sink == nullptr) return E_POINTER;
     HRESULT fault = core_->config(device_->kind()).adviseResult;
     if (FAILED(fault)) {
-        record("Advise->" + hresultText(fault));
+        record("Advise->", hresultText(fault));
         return fault;
     }
     // A real source asks for the event interface, or for IDispatch, and keeps
@@ -88,7 +91,7 @@ HRESULT ConnectionPointObject::Advise(IUnknown* sink, DWORD* cookie) {
     IDispatch* dispatch = nullptr;
     if (FAILED(sink->QueryInterface(device_->eventIid(), reinterpret_cast<void**>(&dispatch))) &&
         FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
-        record("Advise->" + hresultText(CONNECT_E_CANNOTCONNECT));
+        record("Advise->", hresultText(CONNECT_E_CANNOTCONNECT));
         return CONNECT_E_CANNOTCONNECT;
     }
     try {
@@ -97,22 +100,18 @@ HRESULT ConnectionPointObject::Advise(IUnknown* sink, DWORD* cookie) {
         dispatch->Release();
         return E_OUTOFMEMORY;
     }
-    record("Advise(" + std::to_string(*cookie) + ")");
+    record("Advise(", *cookie, ")");
     return S_OK;
 }
 
 HRESULT ConnectionPointObject::Unadvise(DWORD cookie) {
-    std::string call = "Unadvise(" + std::to_string(cookie) + ")";
     HRESULT fault = core_->config(device_->kind()).unadviseResult;
+    if (SUCCEEDED(fault) && !device_->removeSink(cookie)) fault = CONNECT_E_NOCONNECTION;
     if (FAILED(fault)) {
-        record(call + "->" + hresultText(fault));
+        record("Unadvise(", cookie, ")->", hresultText(fault));
         return fault;
     }
-    if (!device_->removeSink(cookie)) {
-        record(call + "->" + hresultText(CONNECT_E_NOCONNECTION));
-        return CONNECT_E_NOCONNECTION;
-    }
-    record(call);
+    record("Unadvise(", cookie, ")");
     return S_OK;
 }
 
@@ -126,6 +125,7 @@ public:
         ++core_->liveObjects;
     }
     virtual ~DeviceObject() {
+        if (core_->observer) core_->observer->stopped(*probe_);
         point_->detach();
         probe_->releaseAllSinks();
         point_->Release();
@@ -160,9 +160,13 @@ public:
     HRESULT STDMETHODCALLTYPE Slot4() override { return unused("Slot4"); }
     HRESULT STDMETHODCALLTYPE Slot5() override { return unused("Slot5"); }
     HRESULT STDMETHODCALLTYPE Slot6() override { return unused("Slot6"); }
-    HRESULT STDMETHODCALLTYPE Start() override { return succeed("Start"); }
-    HRESULT STDMETHODCALLTYPE Stop() override { return succeed("Stop"); }
-    HRESULT STDMETHODCALLTYPE Close() override { return succeed("Close"); }
+    HRESULT STDMETHODCALLTYPE Start() override {
+        record("Start");
+        if (core_->observer) core_->observer->started(core_, probe_);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Stop() override { return halt("Stop"); }
+    HRESULT STDMETHODCALLTYPE Close() override { return halt("Close"); }
 
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
         if (out != nullptr) *out = nullptr;
@@ -178,12 +182,16 @@ public:
     }
 
 protected:
-    void record(const std::string& what) { core_->log.add(probe_->name() + "." + what); }
-    HRESULT succeed(const std::string& what) {
+    template <class... Pieces>
+    void record(const Pieces&... pieces) noexcept {
+        core_->log.note(probe_->name(), ".", pieces...);
+    }
+    HRESULT halt(const char* what) noexcept {
         record(what);
+        if (core_->observer) core_->observer->stopped(*probe_);
         return S_OK;
     }
-    HRESULT unused(const char* slot) {
+    HRESULT unused(const char* slot) noexcept {
         record(slot);
         return E_NOTIMPL;
     }
@@ -200,7 +208,8 @@ class KeyPadDeviceObject final : public DeviceObject<IKeyPadDevice> {
 public:
     using DeviceObject::DeviceObject;
     HRESULT STDMETHODCALLTYPE SetBacklight(int buttonNumber, int on) override {
-        return succeed("SetBacklight(" + std::to_string(buttonNumber) + "," + std::to_string(on) + ")");
+        record("SetBacklight(", buttonNumber, ",", on, ")");
+        return S_OK;
     }
 };
 

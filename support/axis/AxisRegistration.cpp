@@ -11,7 +11,10 @@ namespace {
 
 class ClassFactory final : public IClassFactory {
 public:
-    ClassFactory(std::shared_ptr<SimulatorCore> core, Kind kind) : core_(std::move(core)), kind_(kind) {}
+    ClassFactory(std::shared_ptr<SimulatorCore> core, Kind kind) : core_(std::move(core)), kind_(kind) {
+        ++core_->serverLocks;
+    }
+    ~ClassFactory() { --core_->serverLocks; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
         if (ppv == nullptr) return E_POINTER;
@@ -32,7 +35,10 @@ public:
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
         return createCollection(core_, kind_, riid, ppv);
     }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        lock ? ++core_->serverLocks : --core_->serverLocks;
+        return S_OK;
+    }
 
 private:
     std::shared_ptr<SimulatorCore> core_;

@@ -53,12 +53,34 @@ struct KindConfig {
     HRESULT unadviseResult = S_OK;         ///< a failure: Unadvise keeps the sink
 };
 
+/// Where an installed simulator sends its log entries instead of memory.
+class LogWriter {
+public:
+    virtual ~LogWriter() = default;
+    /// Called on the thread that made the call the entry describes.
+    virtual void write(std::string_view entry) noexcept = 0;
+};
+
 /// Ordered, thread-safe record of the calls the simulated objects received,
 /// e.g. "JogDialCollection.GetItem(0)", "KeyPadDevice#0.SetBacklight(5,1)",
 /// "JogDialDevice#0.Advise(1)", "JogDialDevice#0.Release->0".
 class CallLog {
 public:
-    void add(std::string entry);
+    /// Records `entry`; an entry that cannot be stored is dropped.
+    void add(std::string entry) noexcept;
+    /// Records the pieces (strings and integers) as one entry; never throws.
+    template <class... Pieces>
+    void note(const Pieces&... pieces) noexcept {
+        try {
+            std::string entry;
+            (append(entry, pieces), ...);
+            add(std::move(entry));
+        } catch (...) {
+        }
+    }
+    /// From now on entries go to `writer` (shared) and are no longer kept in
+    /// memory. Set it before any other thread uses the log.
+    void writeTo(std::shared_ptr<LogWriter> writer) { writer_ = std::move(writer); }
     std::vector<std::string> entries() const;
     /// Number of entries equal to `entry`.
     std::size_t count(std::string_view entry) const;
@@ -74,8 +96,14 @@ public:
     void clear();
 
 private:
+    static void append(std::string& entry, std::string_view piece) { entry += piece; }
+    static void append(std::string& entry, const char* piece) { entry += piece; }
+    static void append(std::string& entry, const std::string& piece) { entry += piece; }
+    static void append(std::string& entry, long long number) { entry += std::to_string(number); }
+
     mutable std::mutex mutex_;
     std::vector<std::string> entries_;
+    std::shared_ptr<LogWriter> writer_;
 };
 
 /// Counters of one simulated COM object; shared by the object and the tests.

@@ -7,9 +7,16 @@
 
 namespace AxisSim {
 
-void CallLog::add(std::string entry) {
-    std::lock_guard lock(mutex_);
-    entries_.push_back(std::move(entry));
+void CallLog::add(std::string entry) noexcept {
+    if (writer_) {
+        writer_->write(entry);
+        return;
+    }
+    try {
+        std::lock_guard lock(mutex_);
+        entries_.push_back(std::move(entry));
+    } catch (...) {
+    }
 }
 
 std::vector<std::string> CallLog::entries() const {

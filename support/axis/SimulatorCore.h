@@ -9,6 +9,8 @@
 
 namespace AxisSim {
 
+struct SimulatorCore;
+
 /// Names and interfaces that tell the two kinds apart.
 struct JogDialTraits {
     using Collection = IJogDialCollection;
@@ -34,9 +36,26 @@ std::string deviceName(Kind kind, int index);
 std::string hresultText(HRESULT hr);
 const CLSID& classIdOf(Kind kind) noexcept;
 
+/// Told by the simulated devices when they start, stop and go; the installed
+/// simulator plays its session through it. Called on the thread of the call
+/// concerned, with no simulator lock held.
+class DeviceObserver {
+public:
+    virtual ~DeviceObserver() = default;
+    /// `device` received Start; `core` made it.
+    virtual void started(const std::shared_ptr<SimulatorCore>& core,
+                         const std::shared_ptr<DeviceProbe>& device) noexcept = 0;
+    /// `device` received Stop or Close, or is being destroyed.
+    virtual void stopped(const DeviceProbe& device) noexcept = 0;
+};
+
 struct SimulatorCore {
     CallLog log;
     std::atomic<long> liveObjects{0};
+    /// Class objects alive plus LockServer locks (the installed server's unload rule).
+    std::atomic<long> serverLocks{0};
+    /// Set before the first object is made; null in tests.
+    std::shared_ptr<DeviceObserver> observer;
 
     KindConfig& config(Kind kind) noexcept { return configs[static_cast<int>(kind)]; }
 

@@ -2,10 +2,15 @@
 // injection, connection points, event delivery and registration.
 
 #include "support/axis/AxisSimulator.h"
+#include "support/axis/Session.h"
+#include "support/axis/SessionPlayer.h"
+#include "tests/com/RecordingSink.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -13,59 +18,8 @@
 namespace {
 
 using AxisSim::Kind;
+using ComTest::RecordingSink;
 namespace Dispid = AxisSim::Dispid;
-
-// A minimal event sink: records every Invoke and counts its references. It
-// lives on the stack; its owner holds the first reference.
-class RecordingSink final : public IDispatch {
-public:
-    struct Call {
-        DISPID dispid;
-        std::vector<_variant_t> rgvarg;  // as received: last parameter first
-        UINT namedArgs;
-        DWORD threadId;
-    };
-
-    explicit RecordingSink(const IID& eventIid) : eventIid_(eventIid) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        bool wanted =
-            riid == IID_IUnknown || (riid == eventIid_ && answerEventIid) || (riid == IID_IDispatch && answerDispatch);
-        if (!wanted) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                                     UINT*) override {
-        Call call{dispid, {}, params->cNamedArgs, GetCurrentThreadId()};
-        for (UINT i = 0; i < params->cArgs; ++i) call.rgvarg.emplace_back(params->rgvarg[i]);
-        std::lock_guard lock(mutex_);
-        calls_.push_back(std::move(call));
-        return answer;
-    }
-
-    std::vector<Call> calls() const {
-        std::lock_guard lock(mutex_);
-        return calls_;
-    }
-
-    std::atomic<long> refs{1};
-    bool answerEventIid = true;
-    bool answerDispatch = true;
-    HRESULT answer = S_OK;
-
-private:
-    IID eventIid_;
-    mutable std::mutex mutex_;
-    std::vector<Call> calls_;
-};
 
 // Connection point of a device made straight from the simulator (no COM
 // registration needed).
@@ -238,6 +192,131 @@ TEST(AxisSimulatorDevice, ConnectionPointsServeTheirKindOnly) {
     keypad->Release();
     EXPECT_TRUE(sim.log().contains("KeyPadDevice#4.Release->0"));
     EXPECT_EQ(0, sim.liveObjects());
+}
+
+// The session player stops without deadlock while a sink call is in flight,
+// whether the stop comes from inside that call or from another thread.
+std::shared_ptr<const AxisSim::Session> endlessJogging() {
+    auto parsed = AxisSim::parseSession("repeat 1000\njogdial 0 JogMove 1\nwait 5\nend\n");
+    return std::make_shared<const AxisSim::Session>(std::get<AxisSim::Session>(std::move(parsed)));
+}
+
+bool waitUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 250 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return condition();
+}
+
+TEST_F(AxisSimulatorEvents, SessionPlayer_StoppedFromInsideItsSinkCall_EndsAfterThatCall) {
+    std::unique_ptr<AxisSim::SessionPlayer> player;
+    std::mutex made;
+    sink.onInvoke = [&] {
+        std::lock_guard lock(made);
+        player->stop();  // as a listener that uninitialises from inside an event
+    };
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+    {
+        std::lock_guard lock(made);
+        player = std::make_unique<AxisSim::SessionPlayer>(endlessJogging(), Kind::JogDial, std::vector{probe},
+                                                          std::make_shared<AxisSim::CallLog>());
+    }
+    ASSERT_TRUE(waitUntil([] { return AxisSim::SessionPlayer::running() == 0; })) << "the player never ended";
+    EXPECT_EQ(1u, sink.calls().size());
+    player.reset();
+    EXPECT_EQ(S_OK, point->Unadvise(cookie));
+}
+
+TEST_F(AxisSimulatorEvents, SessionPlayer_StoppedByAnotherThreadDuringASinkCall_WaitsForItThenFiresNoMore) {
+    std::atomic<bool> inCall{false};
+    std::atomic<bool> callReturned{false};
+    sink.onInvoke = [&] {
+        if (inCall.exchange(true)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        callReturned = true;
+    };
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+    auto log = std::make_shared<AxisSim::CallLog>();
+    AxisSim::SessionPlayer player(endlessJogging(), Kind::JogDial, std::vector{probe}, log);
+    ASSERT_TRUE(waitUntil([&] { return inCall.load(); }));
+    player.stop();
+    EXPECT_TRUE(callReturned.load()) << "stop() returned while the sink call was still in flight";
+    EXPECT_EQ(0, AxisSim::SessionPlayer::running());
+    const std::size_t delivered = sink.calls().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(delivered, sink.calls().size());
+    EXPECT_TRUE(log->inOrder({"JogDialDevice#0.Session:begin", "JogDialDevice#0.Fire:JogMove(0,1)->1 sink",
+                              "JogDialDevice#0.Session:stopped"}))
+        << log->dump();
+    EXPECT_EQ(S_OK, point->Unadvise(cookie));
+}
+
+// Sessions of the installed simulator: what the parser makes of a text.
+
+TEST(AxisSession, DefaultSession_OneDeviceEachAndFirstEventWithinASecond) {
+    auto parsed = AxisSim::parseSession(AxisSim::defaultSessionText());
+    ASSERT_TRUE(std::holds_alternative<AxisSim::Session>(parsed)) << std::get<AxisSim::SessionError>(parsed).reason;
+    const AxisSim::Session& session = std::get<AxisSim::Session>(parsed);
+    EXPECT_EQ(1, session.devices[0]);
+    EXPECT_EQ(1, session.devices[1]);
+    unsigned before = 0;
+    bool kinds[2] = {};
+    for (const AxisSim::SessionStep& step : session.steps) {
+        if (step.waitMs == 0) kinds[static_cast<int>(step.kind)] = true;
+        if (!kinds[0] && !kinds[1]) before += step.waitMs;
+    }
+    EXPECT_LT(before, 1000u);
+    EXPECT_TRUE(kinds[0] && kinds[1]) << "the default session raises events of both kinds";
+}
+
+TEST(AxisSession, RepeatsUnrollAndEventsCarryTheirArguments) {
+    auto parsed = AxisSim::parseSession(
+        "devices keypad 2  # two keypads\n"
+        "repeat 2\n wait 10\n repeat 3\n  keypad 1 ButtonDown +4\n end\nend\n"
+        "jogdial 0 Error -7 lost contact\n\tjogdial 0 JogMove -1\r\n");
+    ASSERT_TRUE(std::holds_alternative<AxisSim::Session>(parsed)) << std::get<AxisSim::SessionError>(parsed).reason;
+    const AxisSim::Session& session = std::get<AxisSim::Session>(parsed);
+    EXPECT_EQ(2, session.devices[static_cast<int>(Kind::KeyPad)]);
+    std::vector<std::string> shown;
+    for (const AxisSim::SessionStep& step : session.steps)
+        shown.push_back(step.waitMs != 0 ? "wait " + std::to_string(step.waitMs) : AxisSim::eventText(step));
+    const std::vector<std::string> expected = {"wait 10",         "ButtonDown(1,4)", "ButtonDown(1,4)",
+                                               "ButtonDown(1,4)", "wait 10",         "ButtonDown(1,4)",
+                                               "ButtonDown(1,4)", "ButtonDown(1,4)", "Error(0,-7,\"lost contact\")",
+                                               "JogMove(0,-1)"};
+    EXPECT_EQ(expected, shown);
+    const std::vector<_variant_t> error = AxisSim::eventArguments(session.steps[8]);
+    ASSERT_EQ(3u, error.size());
+    EXPECT_EQ(VT_BSTR, error[2].vt);
+    EXPECT_STREQ(L"lost contact", error[2].bstrVal);
+}
+
+TEST(AxisSession, MalformedText_GivesLineAndReason) {
+    const struct {
+        const char* text;
+        int line;
+        const char* reason;
+    } cases[] = {
+        {"wait 10\nbeep 3\n", 2, "unknown command beep"},
+        {"# c\n\nwait soon\n", 3, "milliseconds is not a number: soon"},
+        {"wait 600001\n", 1, "milliseconds out of range 0..600000: 600001"},
+        {"keypad 0 JogMove 1\n", 1, "keypad has no event JogMove"},
+        {"jogdial 1 ButtonDown 1\n", 1, "no such device: 1"},
+        {"jogdial 0 ButtonDown\n", 1, "missing value"},
+        {"jogdial 0 ButtonDown 1 2\n", 1, "unexpected 2"},
+        {"jogdial 0 ButtonUp 1\ndevices keypad 2\n", 2, "devices after the first event"},
+        {"devices mouse 1\n", 1, "devices needs jogdial or keypad"},
+        {"wait 1\nrepeat 2\nwait 1\n", 2, "repeat without end"},
+        {"end\n", 1, "end without repeat"},
+        {"repeat 10000\nrepeat 10000\nwait 1\nend\nend\n", 5, "more than 100000 steps once repeated"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto parsed = AxisSim::parseSession(c.text);
+        ASSERT_TRUE(std::holds_alternative<AxisSim::SessionError>(parsed));
+        EXPECT_EQ(c.line, std::get<AxisSim::SessionError>(parsed).line);
+        EXPECT_EQ(c.reason, std::get<AxisSim::SessionError>(parsed).reason);
+    }
 }
 
 }  // namespace

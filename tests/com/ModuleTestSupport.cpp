@@ -213,14 +213,31 @@ bool classesKeyExists(const std::wstring& subKey) {
     return true;
 }
 
-std::wstring classesKeyDefault(const std::wstring& subKey) {
+std::wstring classesKeyDefault(const std::wstring& subKey) { return classesKeyValue(subKey, nullptr); }
+
+std::wstring classesKeyValue(const std::wstring& subKey, const wchar_t* name) {
     wchar_t value[1024];
     DWORD size = sizeof(value);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, subKey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) !=
-        ERROR_SUCCESS) {
+    if (RegGetValueW(HKEY_CLASSES_ROOT, subKey.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
         return {};
     }
     return value;
+}
+
+DWORD runAndWait(std::wstring commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return static_cast<DWORD>(-1);
+    }
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD exitCode = static_cast<DWORD>(-1);
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode;
 }
 
 }  // namespace ModuleTest

@@ -92,5 +92,10 @@ bool classesKeyExists(const std::wstring& subKey);
 
 /// The default value of HKEY_CLASSES_ROOT\`subKey`; empty when absent.
 std::wstring classesKeyDefault(const std::wstring& subKey);
+/// The string value `name` of HKEY_CLASSES_ROOT\`subKey`; empty when absent.
+std::wstring classesKeyValue(const std::wstring& subKey, const wchar_t* name);
+
+/// Runs `commandLine`, waits up to 30 s and returns its exit code (-1 when it did not start).
+DWORD runAndWait(std::wstring commandLine);
 
 }  // namespace ModuleTest

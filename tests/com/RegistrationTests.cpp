@@ -23,6 +23,7 @@ using ModuleTest::dravloDllPath;
 using ModuleTest::EntryPoint;
 using ModuleTest::guidString;
 using ModuleTest::LoadedLibrary;
+using ModuleTest::runAndWait;
 using ModuleTest::ScratchDirectory;
 
 const GUID* const eventInterfaces[] = {&DIID__IAxisJoystickEvents, &DIID__IAxisJogDialEvents, &DIID__IAxisKeyPadEvents};
@@ -39,22 +40,6 @@ struct Registrar {
     HRESULT unregisterServer() const { return dll.entry<EntryPoint>("DllUnregisterServer")(); }
     LoadedLibrary dll;
 };
-
-DWORD runAndWait(std::wstring commandLine) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        return static_cast<DWORD>(-1);
-    }
-    WaitForSingleObject(process.hProcess, 30000);
-    DWORD exitCode = static_cast<DWORD>(-1);
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return exitCode;
-}
 
 class Registration : public ::testing::Test {
 protected:

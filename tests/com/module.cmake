@@ -15,7 +15,8 @@ dravlo_add_wine_test(com_module_tests)
 # Self-registration changes the prefix's registry: its tests run serially.
 add_executable(com_registration_tests
   ${CMAKE_CURRENT_LIST_DIR}/RegistrationTests.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SimulatorServerTests.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ModuleTestSupport.cpp)
-target_link_libraries(com_registration_tests PRIVATE ole32 oleaut32 uuid advapi32)
-add_dependencies(com_registration_tests Dravlo)
+target_link_libraries(com_registration_tests PRIVATE dravlo_com ole32 oleaut32 uuid advapi32)
+add_dependencies(com_registration_tests Dravlo AxisSimulator)
 dravlo_add_wine_test(com_registration_tests RUN_SERIAL TRUE)

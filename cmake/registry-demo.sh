@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The demo through the registry, as an installation works: a fresh Wine
+# prefix, regsvr32 of Dravlo.dll and AxisSimulator.dll, the demo host
+# (dravlo_registry_demo), regsvr32 /u of both, and a check that the prefix's
+# registry holds nothing of either afterwards. Exit 0 only when all passed.
+# Usage: registry-demo.sh BINDIR PREFIX [SESSION]   (PREFIX is deleted first)
+set -u
+bin=$(cd "${1:?usage: registry-demo.sh BINDIR PREFIX [SESSION]}" && pwd)
+prefix=${2:?usage: registry-demo.sh BINDIR PREFIX [SESSION]}
+session=${3:-}
+here=$(cd "$(dirname "$0")" && pwd)
+server=/usr/lib/wine/wineserver64
+[ -x "$server" ] || server=/usr/lib/wine/wineserver
+
+run() { "$here/wine-run.sh" "$prefix" "$@"; }
+stop_wine() {
+  WINEPREFIX="$prefix" "$server" -k 2>/dev/null
+  WINEPREFIX="$prefix" "$server" -w 2>/dev/null
+  return 0
+}
+trap stop_wine EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# What either DLL may write: the simulator's two classes, the library's type
+# library and the event interfaces it describes.
+classes=('{7CC50CF7-AB83-4DF7-80A9-CA43FB554BBB}' '{7A72DE87-60CD-446E-9CE7-074DA5DA4FCF}')
+ours=("${classes[@]}" '{6E2A41D7-0B93-3C58-A1F4-27D9C30E85B6}' '{4F12A272-8D8F-48EA-BEC2-B89FB44A00AF}'
+      '{788CB7CD-02F7-4414-9DB8-FC2904F30592}' '{9BE025DF-EFB6-42AC-AADE-E57DDC13C4D5}')
+
+case "$prefix" in /*) ;; *) prefix="$PWD/$prefix" ;; esac
+stop_wine
+rm -rf "$prefix"
+# Wine's one-time set-up messages stay out of the demo's output.
+run cmd.exe /c exit 0 >/dev/null 2>&1
+
+echo "Installing in a fresh Wine prefix:"
+for dll in Dravlo.dll AxisSimulator.dll; do
+  run regsvr32 /s "$(windows_path "$bin/$dll")" >/dev/null 2>&1 || fail "regsvr32 $dll"
+  echo "   regsvr32 $dll -> registered"
+done
+for class in "${classes[@]}"; do
+  entry=$(run reg query "HKCR\\CLSID\\$class\\InprocServer32" 2>/dev/null)
+  grep -q 'AxisSimulator.dll' <<<"$entry" && grep -q 'Both' <<<"$entry" ||
+    fail "class $class is not registered to AxisSimulator.dll with ThreadingModel Both"
+  echo "   HKCR\\CLSID\\$class\\InprocServer32: AxisSimulator.dll, ThreadingModel Both"
+done
+echo
+
+if [ -n "$session" ]; then
+  [ -f "$session" ] || fail "no session file $session"
+  session=$(cd "$(dirname "$session")" && pwd)/$(basename "$session")
+  export AXIS_SIMULATOR_SESSION
+  AXIS_SIMULATOR_SESSION=$(windows_path "$session")
+fi
+(cd "$bin" && run dravlo_registry_demo.exe)
+status=$?
+echo
+
+echo "Uninstalling:"
+for dll in AxisSimulator.dll Dravlo.dll; do
+  run regsvr32 /s /u "$(windows_path "$bin/$dll")" >/dev/null 2>&1 || fail "regsvr32 /u $dll"
+  echo "   regsvr32 /u $dll -> unregistered"
+done
+# The server writes the registry files when it stops.
+stop_wine
+left=$(grep -i -c -F -e AxisSimulator -e Dravlo "${ours[@]/#/-e}" "$prefix"/*.reg | grep -v ':0$')
+[ -z "$left" ] || fail "the prefix's registry still holds entries of ours: $left"
+echo "   the prefix's registry holds nothing of Dravlo.dll or AxisSimulator.dll"
+exit $status

@@ -1,0 +1,224 @@
+// The installed simulator, AxisSimulator.dll: registered by regsvr32, created
+// through the registry by the library's own creation sequence, playing its
+// default session to a sink from a thread of its own and logging every call
+// with its thread; refusing a class that belongs to another server; reporting
+// a malformed session once and then playing nothing. These tests change the
+// prefix's registry and run serially; each removes what it may leave.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "com/AxisDriver.h"
+#include "support/axis/ServerRegistration.h"
+#include "tests/com/ModuleTestSupport.h"
+#include "tests/com/RecordingSink.h"
+
+namespace {
+
+using ModuleTest::classesKeyDefault;
+using ModuleTest::classesKeyExists;
+using ModuleTest::EntryPoint;
+using ModuleTest::guidString;
+using ModuleTest::LoadedLibrary;
+using ModuleTest::ScratchDirectory;
+
+const CLSID* const simulatedClasses[] = {&CLSID_AxisJogDial, &CLSID_AxisKeyPad};
+
+std::wstring classKey(REFCLSID clsid) { return L"CLSID\\" + guidString(clsid); }
+
+std::wstring simulatorPath() {
+    const std::wstring dravlo = ModuleTest::dravloDllPath();
+    return dravlo.substr(0, dravlo.find_last_of(L'\\') + 1) + L"AxisSimulator.dll";
+}
+
+std::string readText(const std::wstring& path) {
+    std::ifstream file(std::string(path.begin(), path.end()), std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+/// The environment variable `name` set to `value` (empty: unset) for its lifetime.
+class EnvironmentScope {
+public:
+    EnvironmentScope(const wchar_t* name, const std::wstring& value) : name_(name) {
+        SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
+    }
+    ~EnvironmentScope() { SetEnvironmentVariableW(name_, nullptr); }
+
+private:
+    const wchar_t* name_;
+};
+
+template <class Itf>
+struct Released {
+    void operator()(Itf* p) const { p->Release(); }
+};
+template <class Itf>
+using Owned = std::unique_ptr<Itf, Released<Itf>>;
+
+/// Advises `sink` on keypad 0 of `collection` and starts it; the device is returned.
+Owned<IKeyPadDevice> startKeyPad(IKeyPadCollection* collection, IDispatch* sink, DWORD& cookie) {
+    IKeyPadDevice* device = nullptr;
+    EXPECT_EQ(S_OK, collection->GetItem(0, &device));
+    if (device == nullptr) return nullptr;
+    Owned<IKeyPadDevice> owned(device);
+    IConnectionPointContainer* container = nullptr;
+    EXPECT_EQ(S_OK, device->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)));
+    IConnectionPoint* point = nullptr;
+    EXPECT_EQ(S_OK, container->FindConnectionPoint(DIID__IAxisKeyPadEvents, &point));
+    EXPECT_EQ(S_OK, point->Advise(sink, &cookie));
+    point->Release();
+    container->Release();
+    EXPECT_EQ(S_OK, device->Start());
+    return owned;
+}
+
+class SimulatorServer : public ::testing::Test {
+protected:
+    void SetUp() override { removeKeys(); }
+    void TearDown() override { removeKeys(); }
+    static void removeKeys() {
+        for (const CLSID* clsid : simulatedClasses) RegDeleteTreeW(HKEY_CLASSES_ROOT, classKey(*clsid).c_str());
+    }
+    ScratchDirectory scratch;
+};
+
+TEST_F(SimulatorServer, Regsvr32_CreateThroughRegistry_PlaysDefaultSession_LogsThreads_Unregisters) {
+    const std::wstring log = scratch.path() + L"\\simulator.log";
+    EnvironmentScope logPath(L"AXIS_SIMULATOR_LOG", log);
+    EnvironmentScope session(L"AXIS_SIMULATOR_SESSION", L"");
+    const std::wstring quoted = L"\"" + simulatorPath() + L"\"";
+    ASSERT_EQ(0u, ModuleTest::runAndWait(L"regsvr32.exe /s " + quoted));
+    for (const CLSID* clsid : simulatedClasses) {
+        EXPECT_EQ(simulatorPath(), classesKeyDefault(classKey(*clsid) + L"\\InprocServer32"));
+        EXPECT_EQ(L"Both", ModuleTest::classesKeyValue(classKey(*clsid) + L"\\InprocServer32", L"ThreadingModel"));
+    }
+
+    ASSERT_EQ(S_OK, CoInitialize(nullptr));
+    {
+        Owned<IKeyPadCollection> collection(
+            static_cast<IKeyPadCollection*>(Dravlo::createAxisObject(CLSID_AxisKeyPad, __uuidof(IKeyPadCollection))));
+        ASSERT_TRUE(collection);
+        EXPECT_NE(nullptr, GetModuleHandleW(L"AxisSimulator.dll")) << "not served by the registered file";
+        int count = 0;
+        EXPECT_EQ(S_OK, collection->GetCount(&count));
+        EXPECT_EQ(1, count);
+
+        ComTest::RecordingSink sink(DIID__IAxisKeyPadEvents);
+        DWORD cookie = 0;
+        const auto started = std::chrono::steady_clock::now();
+        Owned<IKeyPadDevice> device = startKeyPad(collection.get(), &sink, cookie);
+        ASSERT_TRUE(device);
+        while (sink.calls().size() < 4 && std::chrono::steady_clock::now() - started < std::chrono::seconds(5))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Another thread commands the keypad while it plays.
+        std::thread([&] { device->SetBacklight(5, 1); }).join();
+        device->Stop();
+        const auto calls = sink.calls();
+        ASSERT_EQ(4u, calls.size());
+        const long buttons[] = {5, 5, 6, 6};
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            EXPECT_EQ(i % 2 == 0 ? 1 : 2, calls[i].dispid);  // ButtonDown, ButtonUp
+            ASSERT_EQ(2u, calls[i].rgvarg.size());
+            EXPECT_EQ(buttons[i], static_cast<long>(calls[i].rgvarg[0]));
+            EXPECT_EQ(0, static_cast<long>(calls[i].rgvarg[1]));
+            EXPECT_NE(GetCurrentThreadId(), calls[i].threadId) << "events come from the simulator's own thread";
+            EXPECT_EQ(calls[0].threadId, calls[i].threadId);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+
+        const std::string text = readText(log);
+        const std::string here = "thread=" + std::to_string(GetCurrentThreadId()) + " ";
+        const std::string player = "thread=" + std::to_string(calls[0].threadId) + " ";
+        for (const std::string& line :
+             {here + "KeyPadDevice#0.Advise(1)", here + "KeyPadDevice#0.Start", player + "KeyPadDevice#0.Session:begin",
+              player + "KeyPadDevice#0.Fire:ButtonDown(0,5)->1 sink", here + "KeyPadDevice#0.Stop"})
+            EXPECT_EQ(1u, occurrences(text, line)) << line << "\nin the log:\n" << text;
+        EXPECT_EQ(1u, occurrences(text, "KeyPadDevice#0.SetBacklight(5,1)\n")) << text;
+        EXPECT_EQ(0u, occurrences(text, here + "KeyPadDevice#0.SetBacklight")) << "logged on the wrong thread";
+    }
+    CoUninitialize();
+    CoFreeUnusedLibrariesEx(0, 0);
+
+    EXPECT_EQ(0u, ModuleTest::runAndWait(L"regsvr32.exe /s /u " + quoted));
+    for (const CLSID* clsid : simulatedClasses) EXPECT_FALSE(classesKeyExists(classKey(*clsid)));
+}
+
+TEST_F(SimulatorServer, ClassOfAnotherServer_RefusedAndNothingChanges) {
+    const std::wstring other = L"C:\\Program Files\\Axis\\AxisDriver.dll";
+    for (const CLSID* taken : simulatedClasses) {
+        SCOPED_TRACE(classKey(*taken).c_str());
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (classKey(*taken) + L"\\InprocServer32").c_str(), 0,
+                                                 nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
+        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(other.c_str()),
+                       static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+
+        LoadedLibrary simulator(simulatorPath());
+        ASSERT_NE(nullptr, simulator.get());
+        EXPECT_EQ(AxisSim::ClassTakenResult, simulator.entry<EntryPoint>("DllRegisterServer")());
+        EXPECT_EQ(S_OK, simulator.entry<EntryPoint>("DllUnregisterServer")());
+        for (const CLSID* clsid : simulatedClasses) {
+            if (clsid == taken)
+                EXPECT_EQ(other, classesKeyDefault(classKey(*clsid) + L"\\InprocServer32"));
+            else
+                EXPECT_FALSE(classesKeyExists(classKey(*clsid)));
+        }
+        removeKeys();
+    }
+}
+
+TEST_F(SimulatorServer, MalformedSession_ReportedOnceBesideIt_NothingPlays) {
+    const std::wstring sessionFile = scratch.path() + L"\\broken.session";
+    std::ofstream(std::string(sessionFile.begin(), sessionFile.end()))
+        << "devices keypad 1\nwait 10\nkeypad 0 ShuttleMove 2\nkeypad 0 ButtonDown 1\n";
+    EnvironmentScope session(L"AXIS_SIMULATOR_SESSION", sessionFile);
+    EnvironmentScope logPath(L"AXIS_SIMULATOR_LOG", L"");
+    // A copy is a module of its own, whatever this process loaded before.
+    const std::wstring copy = scratch.path() + L"\\AxisSimulatorCopy.dll";
+    ASSERT_TRUE(CopyFileW(simulatorPath().c_str(), copy.c_str(), FALSE));
+    ASSERT_EQ(S_OK, CoInitialize(nullptr));
+    {
+        LoadedLibrary simulator(copy);
+        using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+        const auto getClassObject = simulator.entry<GetClassObject>("DllGetClassObject");
+        ASSERT_NE(nullptr, getClassObject);
+        ComTest::RecordingSink sink(DIID__IAxisKeyPadEvents);
+        for (int round = 0; round < 2; ++round) {
+            IClassFactory* factory = nullptr;
+            ASSERT_EQ(S_OK, getClassObject(CLSID_AxisKeyPad, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+            IKeyPadCollection* raw = nullptr;
+            EXPECT_EQ(S_OK,
+                      factory->CreateInstance(nullptr, __uuidof(IKeyPadCollection), reinterpret_cast<void**>(&raw)));
+            factory->Release();
+            ASSERT_NE(nullptr, raw);
+            Owned<IKeyPadCollection> collection(raw);
+            DWORD cookie = 0;
+            Owned<IKeyPadDevice> device = startKeyPad(collection.get(), &sink, cookie);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            device->Stop();
+            device->Close();
+        }
+        EXPECT_TRUE(sink.calls().empty()) << "a malformed session plays nothing";
+        EXPECT_EQ(S_OK, simulator.entry<EntryPoint>("DllCanUnloadNow")());
+    }
+    CoUninitialize();
+    const std::string text = readText(sessionFile + L".log");
+    EXPECT_EQ(1u, occurrences(text, "AxisSimulator.Session:error ")) << text;
+    EXPECT_EQ(1u, occurrences(text, "broken.session:3: keypad has no event ShuttleMove\n")) << text;
+    EXPECT_EQ(0u, occurrences(text, "Session:begin")) << text;
+}
+
+}  // namespace
