@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 
 namespace AxisSim {
 
@@ -28,29 +29,48 @@ struct SessionPlayer::Control {
     }
 };
 
+// What the thread owns: all of it is let go before the thread exits.
+struct SessionPlayer::Work {
+    std::shared_ptr<Control> control;
+    std::shared_ptr<const Session> session;
+    Kind kind;
+    std::vector<std::shared_ptr<DeviceProbe>> devices;
+    std::shared_ptr<CallLog> log;
+    HMODULE module = nullptr;  // one reference, given up by FreeLibraryAndExitThread
+};
+
 SessionPlayer::SessionPlayer(std::shared_ptr<const Session> session, Kind kind,
                              std::vector<std::shared_ptr<DeviceProbe>> devices, std::shared_ptr<CallLog> log)
     : control_(std::make_shared<Control>()), device_(devices.empty() ? nullptr : devices.front().get()) {
+    auto work = std::make_unique<Work>(Work{control_, std::move(session), kind, std::move(devices), std::move(log)});
+    static const char anchor = 0;  // any address inside this module
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&anchor), &work->module))
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "GetModuleHandleExW");
     ++running_;
-    try {
-        thread_ = std::thread([control = control_, session = std::move(session), kind, devices = std::move(devices),
-                               log = std::move(log)]() mutable {
-            try {
-                play(control, *session, kind, devices, *log);
-            } catch (...) {
-                log->note(deviceName(kind, 0), ".Session:failed");
-            }
-            // Let go of everything before the count says this thread is done:
-            // the DLL may be unloaded as soon as it reaches 0.
-            devices.clear();
-            session.reset();
-            log.reset();
-            control.reset();
-            --running_;
-        });
-    } catch (...) {
+    thread_ = CreateThread(nullptr, 0, &SessionPlayer::threadMain, work.get(), 0, &threadId_);
+    if (thread_ == nullptr) {
+        const DWORD error = GetLastError();
         --running_;
-        throw;
+        FreeLibrary(work->module);
+        throw std::system_error(static_cast<int>(error), std::system_category(), "CreateThread");
+    }
+    work.release();  // the thread's now
+}
+
+DWORD WINAPI SessionPlayer::threadMain(void* work) {
+    HMODULE module = static_cast<Work*>(work)->module;
+    run(static_cast<Work*>(work));
+    --running_;
+    // Nothing of this module runs after this call returns to Windows.
+    FreeLibraryAndExitThread(module, 0);
+}
+
+void SessionPlayer::run(Work* raw) noexcept {
+    std::unique_ptr<Work> work(raw);
+    try {
+        play(work->control, *work->session, work->kind, work->devices, *work->log);
+    } catch (...) {
+        work->log->note(deviceName(work->kind, 0), ".Session:failed");
     }
 }
 
@@ -62,11 +82,12 @@ void SessionPlayer::stop() noexcept {
         control_->stopping = true;
     }
     control_->wake.notify_all();
-    if (!thread_.joinable()) return;
-    if (thread_.get_id() == std::this_thread::get_id())
-        thread_.detach();  // inside one of its own sink calls: it ends when that returns
-    else
-        thread_.join();
+    if (thread_ == nullptr) return;
+    // On its own thread (inside one of its sink calls) it ends when that call
+    // returns; anywhere else, wait for it.
+    if (threadId_ != GetCurrentThreadId()) WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    thread_ = nullptr;
 }
 
 void SessionPlayer::play(const std::shared_ptr<Control>& control, const Session& session, Kind kind,

@@ -9,11 +9,15 @@
 // mean waiting for the sink call in flight to return; it holds no lock while
 // it waits. Called on the player's own thread (a sink that stops the device
 // from inside an event), it asks the player to end and does not wait. The
-// thread keeps what it uses (session, devices, log) alive by itself.
+// thread keeps what it uses (session, devices, log) alive by itself, and
+// holds a reference on the simulator's own module that it gives up only as
+// it exits (FreeLibraryAndExitThread): a host that unloads the DLL as soon
+// as DllCanUnloadNow allows never unmaps code the thread is still running.
+
+#include <windows.h>
 
 #include <atomic>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "support/axis/Session.h"
@@ -40,12 +44,16 @@ public:
 
 private:
     struct Control;
+    struct Work;
+    static DWORD WINAPI threadMain(void* work);
+    static void run(Work* work) noexcept;
     static void play(const std::shared_ptr<Control>& control, const Session& session, Kind kind,
                      const std::vector<std::shared_ptr<DeviceProbe>>& devices, CallLog& log);
 
     std::shared_ptr<Control> control_;
     const DeviceProbe* device_;
-    std::thread thread_;
+    HANDLE thread_ = nullptr;  // owned; null once joined or let go
+    DWORD threadId_ = 0;
     static std::atomic<long> running_;
 };
 
