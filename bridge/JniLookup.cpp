@@ -10,7 +10,7 @@ void JniLookup::fail(const std::string& message) const {
     throw JNIException(message);
 }
 
-LocalRef<jclass> JniLookup::findClass(std::string className) const {
+LocalRef<jclass> JniLookup::findClass(const std::string& className) const {
     jclass cls = env_->FindClass(className.c_str());
     if (cls == nullptr) fail(Messages::ClassPrefix + className + Messages::ClassNotFoundSuffix);
     return LocalRef<jclass>(env_, cls);

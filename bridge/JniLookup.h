@@ -17,8 +17,10 @@ public:
     explicit JniLookup(JNIEnv* env) noexcept : env_(env) {}
 
     /// FindClass; the caller owns the returned local reference.
-    /// Throws JNIException "Class <name> not found".
-    LocalRef<jclass> findClass(std::string className) const;
+    /// Throws JNIException "Class <name> not found". Takes the name by
+    /// reference: it runs once per event, where a copy would cost an
+    /// allocation every time.
+    LocalRef<jclass> findClass(const std::string& className) const;
 
     /// GetFieldID on the named class. Throws "<field> not found in <class>".
     jfieldID fieldId(std::string className, std::string fieldName, std::string signature) const;
