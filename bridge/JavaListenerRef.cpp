@@ -1,9 +1,9 @@
 #include "bridge/JavaListenerRef.h"
 
+#include <atomic>
 #include <utility>
 
 #include "bridge/JniLookup.h"
-#include "bridge/LocalRef.h"
 
 namespace Dravlo {
 
@@ -28,6 +28,20 @@ private:
 
 }  // namespace
 
+// One registered listener. Counted users: the holder while it is current,
+// and each notify running on it.
+struct JavaListenerRef::Registration {
+    jobject listener;  // global reference, owned
+    jmethodID callback;
+    std::atomic<int> users{1};
+};
+
+void JavaListenerRef::leave(JNIEnv* env, Registration* registration) noexcept {
+    if (registration == nullptr || registration->users.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    env->DeleteGlobalRef(registration->listener);
+    delete registration;
+}
+
 void JavaListenerRef::registerListener(JNIEnv* env, jobject listener, const std::string& method,
                                        const std::string& signature) {
     if (listener == nullptr) {
@@ -37,43 +51,41 @@ void JavaListenerRef::registerListener(JNIEnv* env, jobject listener, const std:
     GlobalRefGuard fresh(env, env->NewGlobalRef(listener));
     if (fresh.get() == nullptr) return;  // out of memory: the JVM's error is pending
     jmethodID callback = JniLookup(env).methodId(fresh.get(), method, signature);
+    auto* registration = new Registration{fresh.get(), callback};
+    fresh.release();
 
-    jobject previous = nullptr;
+    Registration* previous = nullptr;
     {
         std::lock_guard lock(mutex_);
-        previous = std::exchange(listener_, fresh.release());
-        callback_ = callback;
-        registered_ = true;
+        previous = std::exchange(current_, registration);
     }
-    GlobalRefGuard retired(env, previous);
+    leave(env, previous);
 }
 
 void JavaListenerRef::notify(JNIEnv* env, jobject event) {
-    LocalRef<jobject> target;
-    jmethodID callback = nullptr;
+    Registration* target = nullptr;
     {
         std::lock_guard lock(mutex_);
-        if (!registered_) return;
-        target = LocalRef<jobject>(env, env->NewLocalRef(listener_));
-        callback = callback_;
+        target = current_;
+        if (target == nullptr) return;
+        target->users.fetch_add(1, std::memory_order_relaxed);
     }
-    if (target) env->CallVoidMethod(target.get(), callback, event);
+    env->CallVoidMethod(target->listener, target->callback, event);
+    leave(env, target);
 }
 
 void JavaListenerRef::release(JNIEnv* env) {
-    jobject previous = nullptr;
+    Registration* previous = nullptr;
     {
         std::lock_guard lock(mutex_);
-        previous = std::exchange(listener_, nullptr);
-        callback_ = nullptr;
-        registered_ = false;
+        previous = std::exchange(current_, nullptr);
     }
-    GlobalRefGuard retired(env, previous);
+    leave(env, previous);
 }
 
 bool JavaListenerRef::registered() const {
     std::lock_guard lock(mutex_);
-    return registered_;
+    return current_ != nullptr;
 }
 
 }  // namespace Dravlo

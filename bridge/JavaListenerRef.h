@@ -2,10 +2,14 @@
 // JavaListenerRef: the one Java listener registered for a kind of event, as a
 // JNI global reference with the method to call on it.
 // Thread rule: registration and release run on Java threads, notify on event
-// threads, all at once if Java so wishes. A mutex keeps the three fields
-// consistent; notify takes its own local reference under the lock and calls
-// Java outside it, so a listener may register or release from inside its
-// callback, and a reference is never deleted while a call uses it.
+// threads, all at once if Java so wishes. A mutex guards only which
+// registration is current; notify counts itself in as a user of it under the
+// lock and calls Java outside it, so a listener may register or release from
+// inside its callback. A registration's global reference is deleted by
+// whoever lets go of it last: the Java thread that replaced or released it,
+// or the event thread whose call was still running then (on its own, still
+// attached, environment). So a reference is never deleted while a call uses
+// it, and an event costs no JNI call beyond the callback itself.
 // The destructor (library unload) makes no JNI call: a listener still
 // registered then is abandoned, not released.
 
@@ -40,10 +44,12 @@ public:
     bool registered() const;
 
 private:
+    struct Registration;
+    /// Counts one user out; the last one deletes the global reference with `env`.
+    static void leave(JNIEnv* env, Registration* registration) noexcept;
+
     mutable std::mutex mutex_;
-    jobject listener_ = nullptr;  // global reference, owned; null when empty
-    jmethodID callback_ = nullptr;
-    bool registered_ = false;
+    Registration* current_ = nullptr;  // one use of it belongs to this holder; null when empty
 };
 
 }  // namespace Dravlo
