@@ -10,7 +10,9 @@ package applet.utils.dravlo;
  * driver may report events on more than one thread. An exception the listener throws is printed to the
  * standard error stream, like any uncaught exception, and dropped; further events still come.
  */
-@FunctionalInterface
+// A functional interface, deliberately not annotated: @FunctionalInterface is
+// kept at run time, and a JVM whose class library lacks it (Avian) then fails
+// to link every lambda and class that implements this interface.
 public interface DialListener {
     /**
      * Called once for every shuttle ring or jog wheel event of jog dial 0.

@@ -12,7 +12,9 @@ package applet.utils.dravlo;
  * listener throws is printed to the standard error stream, like any uncaught exception, and
  * dropped; further events still come.
  */
-@FunctionalInterface
+// A functional interface, deliberately not annotated: @FunctionalInterface is
+// kept at run time, and a JVM whose class library lacks it (Avian) then fails
+// to link every lambda and class that implements this interface.
 public interface KeyListener {
     /**
      * Called once for every button pressed or released on device 0 of the driver it is registered
