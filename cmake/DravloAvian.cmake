@@ -19,8 +19,6 @@ if(NOT EXISTS ${DRAVLO_AVIAN_SRC}/build.sh)
   return()
 endif()
 set(DRAVLO_AVIAN TRUE)
-# scripts/demo.sh runs the example on Avian when this file names it.
-file(WRITE ${CMAKE_BINARY_DIR}/avian.txt "${DRAVLO_AVIAN_EXE}\n")
 
 # build.sh leaves an existing build alone, so the touch keeps make from
 # asking again when only the copy of the source is newer.
@@ -39,6 +37,12 @@ function(dravlo_windows_path out path)
   string(REPLACE "/" "\\" windows "Z:${path}")
   set(${out} "${windows}" PARENT_SCOPE)
 endfunction()
+
+# scripts/demo.sh runs the example on Avian when this file names the JVM and
+# the example's class path (the jar and the example's classes).
+dravlo_windows_path(demo_jar ${CMAKE_BINARY_DIR}/java/dravlo-${PROJECT_VERSION}.jar)
+dravlo_windows_path(demo_classes ${CMAKE_BINARY_DIR}/java/example)
+file(WRITE ${CMAKE_BINARY_DIR}/avian.txt "${DRAVLO_AVIAN_EXE}\n${demo_jar};${demo_classes}\n")
 
 # dravlo_avian_javac(<target> <output dir> CLASSPATH <dirs or jars> SOURCES <files>):
 # Java 8 sources compiled against Avian's class library, so they use nothing
