@@ -15,7 +15,7 @@ file(REMOVE ${CMAKE_BINARY_DIR}/avian.txt)
 
 if(NOT EXISTS ${DRAVLO_AVIAN_SRC}/build.sh)
   set(DRAVLO_AVIAN FALSE)
-  message(NOTICE "realjvm.* tests skipped: no Avian source (${DRAVLO_AVIAN_SRC}/build.sh not found; DRAVLO_AVIAN_SRC names another folder)")
+  message(NOTICE "realjvm.* tests skipped: no Avian source in ${DRAVLO_AVIAN_SRC} (no build.sh there; DRAVLO_AVIAN_SRC may name its folder)")
   return()
 endif()
 set(DRAVLO_AVIAN TRUE)
