@@ -4,6 +4,7 @@
 // listener, drop the local reference, detach. Runs inside the device's COM
 // call, so nothing may escape it: an event that cannot be built is dropped.
 
+#include "bridge/JavaExceptions.h"
 #include "bridge/JavaListenerRef.h"
 #include "bridge/JavaVmBinding.h"
 #include "bridge/LocalRef.h"
@@ -23,10 +24,15 @@ void forwardEvent(const JavaVmBinding& vm, const Binding& binding, JavaListenerR
     } catch (...) {
         // Dropped: typically the event class cannot be found from this thread.
     }
-    // On a thread we attached, detaching reports what the listener threw, as
-    // for any thread that ends with a Java exception. A thread that was
-    // already attached goes back to unrelated Java code: report it here.
-    if (!thread.attachedHere() && env->ExceptionCheck()) {
+    // What the listener threw is reported here, never left to the detach:
+    // the JNI specification leaves a pending exception at DetachCurrentThread
+    // undefined (HotSpot hands it to the uncaught exception handler, Avian
+    // drops it unseen). A thread we attached gets what a Java thread ending
+    // with it gets; one that was already attached goes back to unrelated
+    // Java code, so its exception is printed and cleared.
+    if (thread.attachedHere()) {
+        dispatchUncaughtException(env);
+    } else if (env->ExceptionCheck()) {
         env->ExceptionDescribe();
         env->ExceptionClear();
     }

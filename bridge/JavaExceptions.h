@@ -14,6 +14,12 @@ namespace Dravlo {
 void throwJavaIOException(JNIEnv* env, const std::string& message) noexcept;
 void throwJavaIOException(JNIEnv* env, const char* message) noexcept;
 
+/// Hands the pending Java exception, if any, to the current thread's uncaught
+/// exception handler and clears it, as a Java thread ending with it would.
+/// Where the handler cannot be reached, or itself throws, that is printed
+/// (ExceptionDescribe) instead. Nothing is left pending.
+void dispatchUncaughtException(JNIEnv* env) noexcept;
+
 /// Runs `body` for an entry point that reports failures: a std::exception
 /// becomes java.io.IOException with its what() text, anything else one with
 /// `fixedMessage`. Nothing escapes.

@@ -1,13 +1,26 @@
 #!/usr/bin/env bash
 # The demo through the registry, as an installation works: a fresh Wine
-# prefix, regsvr32 of Dravlo.dll and AxisSimulator.dll, the demo host
-# (dravlo_registry_demo), regsvr32 /u of both, and a check that the prefix's
-# registry holds nothing of either afterwards. Exit 0 only when all passed.
-# Usage: registry-demo.sh BINDIR PREFIX [SESSION]   (PREFIX is deleted first)
+# prefix, regsvr32 of Dravlo.dll and AxisSimulator.dll, a program (the demo
+# host dravlo_registry_demo, or the COMMAND given, e.g. a real JVM) run in
+# BINDIR, regsvr32 /u of both, and a check that the prefix's registry holds
+# nothing of either afterwards. Exit 0 only when all passed.
+# Usage: registry-demo.sh BINDIR PREFIX [SESSION] [-- COMMAND [ARGS...]]
+#   PREFIX is deleted first; an empty SESSION is the simulator's default.
+#   DRAVLO_REGISTER: the DLLs to register (default "Dravlo.dll AxisSimulator.dll").
 set -u
-bin=$(cd "${1:?usage: registry-demo.sh BINDIR PREFIX [SESSION]}" && pwd)
-prefix=${2:?usage: registry-demo.sh BINDIR PREFIX [SESSION]}
-session=${3:-}
+usage='usage: registry-demo.sh BINDIR PREFIX [SESSION] [-- COMMAND [ARGS...]]'
+bin=$(cd "${1:?$usage}" && pwd)
+prefix=${2:?$usage}
+shift 2
+session=
+if [ $# -gt 0 ] && [ "$1" != -- ]; then session=$1; shift; fi
+command=(dravlo_registry_demo.exe)
+if [ $# -gt 0 ]; then
+  [ "$1" = -- ] && [ $# -gt 1 ] || { echo "$usage" >&2; exit 2; }
+  shift
+  command=("$@")
+fi
+read -r -a dlls <<<"${DRAVLO_REGISTER:-Dravlo.dll AxisSimulator.dll}"
 here=$(cd "$(dirname "$0")" && pwd)
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || server=/usr/lib/wine/wineserver
@@ -35,10 +48,11 @@ rm -rf "$prefix"
 run cmd.exe /c exit 0 >/dev/null 2>&1
 
 echo "Installing in a fresh Wine prefix:"
-for dll in Dravlo.dll AxisSimulator.dll; do
+for dll in "${dlls[@]}"; do
   run regsvr32 /s "$(windows_path "$bin/$dll")" >/dev/null 2>&1 || fail "regsvr32 $dll"
   echo "   regsvr32 $dll -> registered"
 done
+[[ " ${dlls[*]} " == *" AxisSimulator.dll "* ]] || classes=()
 for class in "${classes[@]}"; do
   entry=$(run reg query "HKCR\\CLSID\\$class\\InprocServer32" 2>/dev/null)
   grep -q 'AxisSimulator.dll' <<<"$entry" && grep -q 'Both' <<<"$entry" ||
@@ -53,12 +67,13 @@ if [ -n "$session" ]; then
   export AXIS_SIMULATOR_SESSION
   AXIS_SIMULATOR_SESSION=$(windows_path "$session")
 fi
-(cd "$bin" && run dravlo_registry_demo.exe)
+(cd "$bin" && run "${command[@]}")
 status=$?
 echo
 
 echo "Uninstalling:"
-for dll in AxisSimulator.dll Dravlo.dll; do
+for ((i = ${#dlls[@]} - 1; i >= 0; --i)); do
+  dll=${dlls[i]}
   run regsvr32 /s /u "$(windows_path "$bin/$dll")" >/dev/null 2>&1 || fail "regsvr32 /u $dll"
   echo "   regsvr32 /u $dll -> unregistered"
 done

@@ -12,6 +12,7 @@ packages=(
   googletest                   # built from source with each toolchain
   openjdk-17-jdk-headless      # javac -h, jni.h, the real JVM for the host tests
   g++                          # the host build of the JNI layer
+  libz-mingw-w64-dev           # the Avian JVM's Windows build (real-JVM tests, when its source is at hand)
 )
 
 missing=()

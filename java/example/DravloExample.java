@@ -7,7 +7,6 @@ import applet.utils.dravlo.KeyEvent;
 import applet.utils.dravlo.KeyListener;
 import applet.utils.dravlo.KeyPadDriver;
 import java.io.IOException;
-import java.util.concurrent.CountDownLatch;
 
 /**
  * Prints the events of jog dial 0 and keypad 0 for a few seconds, lights keypad button 1 meanwhile
@@ -19,20 +18,19 @@ public final class DravloExample {
     public static void main(String[] args) throws Exception {
         DravloLibrary.load();
         long seconds = args.length > 0 ? Long.parseLong(args[0]) : 10;
-        CountDownLatch stop = new CountDownLatch(1);
-
-        Thread dial = new Thread(() -> runJogDial(stop), "jog dial");
-        Thread keys = new Thread(() -> runKeyPad(stop), "keypad");
+        Thread dial = new Thread(DravloExample::runJogDial, "jog dial");
+        Thread keys = new Thread(DravloExample::runKeyPad, "keypad");
         dial.start();
         keys.start();
         Thread.sleep(seconds * 1000);
-        stop.countDown();
+        dial.interrupt();  // each driver's thread runs until it is interrupted
+        keys.interrupt();
         dial.join();
         keys.join();
         System.out.println("done");
     }
 
-    private static void runJogDial(CountDownLatch stop) {
+    private static void runJogDial() {
         JogDialDriver driver = new JogDialDriver();
         DialListener dials = event -> System.out.println(describe(event) + " on " + Thread.currentThread().getName());
         KeyListener keys = event -> System.out.println("jog dial " + describe(event));
@@ -41,27 +39,35 @@ public final class DravloExample {
             driver.registerKeyListenerImpl(keys);
             driver.initializeImpl();
             System.out.println("jog dials: " + driver.getNumberOfDevicesImpl());
-            stop.await();
-        } catch (IOException | InterruptedException failed) {
+            awaitStop();
+        } catch (IOException failed) {
             System.out.println("jog dial: " + failed.getMessage());
         } finally {
             driver.uninitializeImpl();
         }
     }
 
-    private static void runKeyPad(CountDownLatch stop) {
+    private static void runKeyPad() {
         KeyPadDriver driver = new KeyPadDriver();
         try {
             driver.registerKeyListenerImpl((KeyListener) event -> System.out.println("keypad " + describe(event)));
             driver.initializeImpl();
             System.out.println("keypads: " + driver.getNumberOfDevicesImpl());
             driver.executeCommandImpl(new KeyCommand(0, KeyCommand.BACKLIGHT_ON, 1));
-            stop.await();
+            awaitStop();
             driver.executeCommandImpl(new KeyCommand(0, KeyCommand.BACKLIGHT_OFF, 1));
-        } catch (IOException | InterruptedException failed) {
+        } catch (IOException failed) {
             System.out.println("keypad: " + failed.getMessage());
         } finally {
             driver.uninitializeImpl();
+        }
+    }
+
+    private static void awaitStop() {
+        try {
+            Thread.sleep(Long.MAX_VALUE);
+        } catch (InterruptedException stop) {
+            // main's signal to shut down
         }
     }
 

@@ -23,6 +23,11 @@ std::vector<ThrowableInfo> JvmStandIn::uncaughtExceptions() const {
     return state_->uncaught;
 }
 
+std::vector<ThrowableInfo> JvmStandIn::describedExceptions() const {
+    Lock lock(state_->mutex);
+    return state_->described;
+}
+
 std::size_t JvmStandIn::liveGlobalRefs() const {
     Lock lock(state_->mutex);
     return state_->liveGlobals;

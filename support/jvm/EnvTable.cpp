@@ -31,6 +31,19 @@ jint JNICALL throwNew(JNIEnv* env, jclass cls, const char* message) {
     return JNI_OK;
 }
 
+jint JNICALL throwObject(JNIEnv* env, jthrowable obj) {
+    Entry e(env, "Throw");
+    if (!e) return JNI_ERR;
+    ObjectPtr thrown = e.state->resolveNonNull(e.fn, e.thread, obj, "throwable");
+    if (!thrown) return JNI_ERR;
+    if (!thrown->klass->derivesFrom(e.state->findClass("java/lang/Throwable"))) {
+        e.state->violation(std::string(e.fn) + ": " + thrown->klass->name + " is not a Throwable");
+        return JNI_ERR;
+    }
+    e.thread->pending = thrown;
+    return JNI_OK;
+}
+
 jthrowable JNICALL exceptionOccurred(JNIEnv* env) {
     Entry e(env, "ExceptionOccurred", kExceptionSafe);
     if (!e || !e.thread->pending) return nullptr;
@@ -45,6 +58,7 @@ void JNICALL exceptionDescribe(JNIEnv* env) {
     line << "Exception in thread \"" << e.thread->id << "\" " << info.className;
     if (!info.message.empty()) line << ": " << info.message;
     std::fprintf(stderr, "%s\n", line.str().c_str());
+    e.state->described.push_back(info);
     e.thread->pending.reset();
 }
 
@@ -136,6 +150,7 @@ jint JNICALL getJavaVM(JNIEnv* env, JavaVM** vm) {
 void installReferenceFunctions(JNINativeInterface_& t) {
     t.GetVersion = getVersion;
     t.ThrowNew = throwNew;
+    t.Throw = throwObject;
     t.ExceptionOccurred = exceptionOccurred;
     t.ExceptionDescribe = exceptionDescribe;
     t.ExceptionClear = exceptionClear;

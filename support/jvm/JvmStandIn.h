@@ -126,6 +126,8 @@ public:
     std::optional<ThrowableInfo> pendingException(std::thread::id thread = std::this_thread::get_id()) const;
     /// Exceptions still pending when their thread detached, in order.
     std::vector<ThrowableInfo> uncaughtExceptions() const;
+    /// Exceptions printed (and cleared) by ExceptionDescribe, in order.
+    std::vector<ThrowableInfo> describedExceptions() const;
     std::size_t liveGlobalRefs() const;
     std::size_t liveLocalRefs() const;  ///< on every thread
     std::size_t liveLocalRefs(std::thread::id thread) const;

@@ -140,6 +140,7 @@ struct State {
     std::vector<std::string> violations;
     ViolationHandler handler;
     std::vector<ThrowableInfo> uncaught;
+    std::vector<ThrowableInfo> described;  ///< printed by ExceptionDescribe
 
     // Reporting
     void violation(const std::string& message);

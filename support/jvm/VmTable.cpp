@@ -65,6 +65,10 @@ jint JNICALL detachCurrentThread(JavaVM* vm) {
     ThreadRec* thread = state->current();
     if (thread == nullptr) return JNI_OK;
     if (thread->kind == ThreadKind::Java || thread->javaDepth > 0) return JNI_ERR;
+    // JNI leaves the fate of a pending exception here open: HotSpot hands it
+    // to the uncaught exception handler, Avian drops it without a word.
+    if (thread->pending)
+        state->violation("DetachCurrentThread: a Java exception is pending; JNI does not say what becomes of it");
     state->detach(*thread);
     ++state->detachCount;
     return JNI_OK;

@@ -1,5 +1,9 @@
 package applet.utils.dravlo;
 
+// A functional interface, deliberately not annotated: @FunctionalInterface is
+// kept at run time, and a JVM whose class library lacks it (Avian) then fails
+// to link every lambda and class that implements this interface.
+
 /**
  * Receives the button events of a jog dial or a keypad. Register one with {@link
  * JogDialDriver#registerKeyListenerImpl(Object)} or {@link KeyPadDriver#registerKeyListenerImpl(Object)};
@@ -8,11 +12,10 @@ package applet.utils.dravlo;
  * <p>The library calls {@link #onKeyEvent(KeyEvent)} on the thread on which the device driver reports
  * the event, attached to the JVM for that one call. The call is synchronous:
  * the device driver's event call waits until the listener returns, so keep it short. A device
- * driver may report events on more than one thread. An exception the
- * listener throws is printed to the standard error stream, like any uncaught exception, and
- * dropped; further events still come.
+ * driver may report events on more than one thread. An exception the listener throws goes to that
+ * thread's uncaught exception handler, like any uncaught exception (by default it is printed to
+ * the standard error stream), and is dropped; further events still come.
  */
-@FunctionalInterface
 public interface KeyListener {
     /**
      * Called once for every button pressed or released on device 0 of the driver it is registered

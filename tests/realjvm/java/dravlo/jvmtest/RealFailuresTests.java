@@ -1,0 +1,77 @@
+package dravlo.jvmtest;
+
+import applet.utils.dravlo.JogDialDriver;
+import applet.utils.dravlo.KeyCommand;
+import applet.utils.dravlo.KeyEvent;
+import applet.utils.dravlo.KeyPadDriver;
+
+/**
+ * Every failure a Java program can meet, as the exception it sees, in a prefix where only
+ * Dravlo.dll is registered: no Axis driver, listeners without their callback, wrong commands.
+ */
+final class RealFailuresTests implements TestGroup {
+    /** A key callback with the wrong parameter type is no callback. */
+    static final class WrongSignature {
+        public void onKeyEvent(Object event) {}
+
+        public void onDialEvent(KeyEvent event) {}
+    }
+
+    /** A driver's call that answers a number. */
+    interface Count {
+        int get();
+    }
+
+    /**
+     * Initialising without an Axis driver fails, and leaves the thread's COM to uninitializeImpl: until
+     * then the thread counts as initialised; afterwards the same failure comes again.
+     */
+    private static void withoutDriver(Check check, String name, Check.Body initialize, Count uninitialize,
+                                      Count devices, String noDriver, String comStarted) {
+        check.throwsIOException(name + " without a driver", noDriver, initialize);
+        check.equal(name + ": devices after the failure", 0, devices.get());
+        check.throwsIOException(name + " again before uninitializeImpl", comStarted, initialize);
+        check.equal(name + ": uninitializeImpl after the failure", 0, uninitialize.get());
+        check.throwsIOException(name + " after uninitializeImpl", noDriver, initialize);
+        check.equal(name + ": uninitializeImpl again", 0, uninitialize.get());
+    }
+
+    @Override
+    public void run(final Check check) throws Exception {
+        System.load(RealJvm.LIBRARY);
+        final JogDialDriver jogDial = new JogDialDriver();
+        final KeyPadDriver keyPad = new KeyPadDriver();
+        // Each driver on a thread of its own, as the library asks.
+        Thread keyPadThread = RealJvm.start(check, "keypad", () -> withoutDriver(check, "keypad", keyPad::initializeImpl,
+            keyPad::uninitializeImpl, keyPad::getNumberOfDevicesImpl, "KeyPad driver initialization failed",
+            "Failed to initialize COM context"));
+        withoutDriver(check, "jog dial", jogDial::initializeImpl, jogDial::uninitializeImpl,
+            jogDial::getNumberOfDevicesImpl, "JogDial driver initialization failed", "Faild to initialize COM context");
+        keyPadThread.join();
+        Object[][] failures = {
+            {"dial listener without onDialEvent", "onDialEvent not found in ...",
+                (Check.Body) () -> jogDial.registerDialListenerImpl(new Object())},
+            {"jog dial key listener without onKeyEvent", "onKeyEvent not found in ...",
+                (Check.Body) () -> jogDial.registerKeyListenerImpl(new Object())},
+            {"keypad key listener without onKeyEvent", "onKeyEvent not found in ...",
+                (Check.Body) () -> keyPad.registerKeyListenerImpl(new Object())},
+            {"dial callback of the wrong type", "onDialEvent not found in ...",
+                (Check.Body) () -> jogDial.registerDialListenerImpl(new WrongSignature())},
+            {"jog dial key callback of the wrong type", "onKeyEvent not found in ...",
+                (Check.Body) () -> jogDial.registerKeyListenerImpl(new WrongSignature())},
+            {"keypad key callback of the wrong type", "onKeyEvent not found in ...",
+                (Check.Body) () -> keyPad.registerKeyListenerImpl(new WrongSignature())},
+            {"null unregisters", null, (Check.Body) () -> keyPad.registerKeyListenerImpl(null)},
+            {"a command without a device", null,
+                (Check.Body) () -> keyPad.executeCommandImpl(new KeyCommand(0, KeyCommand.BACKLIGHT_ON, 1))},
+            {"a null command", null, (Check.Body) () -> keyPad.executeCommandImpl(null)},
+            {"a command of an unknown type", null, (Check.Body) () -> keyPad.executeCommandImpl(new KeyCommand(0, 7, 1))},
+        };
+        for (Object[] failure : failures) {
+            if (failure[1] == null)
+                check.returnsNormally((String) failure[0], (Check.Body) failure[2]);
+            else
+                check.throwsIOException((String) failure[0], (String) failure[1], (Check.Body) failure[2]);
+        }
+    }
+}
