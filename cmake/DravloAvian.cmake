@@ -60,4 +60,7 @@ function(dravlo_avian_javac target out)
     COMMENT "javac against Avian's class library: ${target}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${out}/.compiled)
+  # The file dependency on avian.exe names an output of another directory,
+  # which make can only wait for through the target that builds it.
+  add_dependencies(${target} dravlo_avian)
 endfunction()
