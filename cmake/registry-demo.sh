@@ -67,9 +67,22 @@ if [ -n "$session" ]; then
   export AXIS_SIMULATOR_SESSION
   AXIS_SIMULATOR_SESSION=$(windows_path "$session")
 fi
+# A program other than the demo host does not show what the simulator saw:
+# its log, without times and thread ids, shows it here.
+log=
+if [ "${command[0]}" != dravlo_registry_demo.exe ] && [ -z "${AXIS_SIMULATOR_LOG:-}" ]; then
+  log="$prefix/AxisSimulator.log"
+  export AXIS_SIMULATOR_LOG
+  AXIS_SIMULATOR_LOG=$(windows_path "$log")
+fi
 (cd "$bin" && run "${command[@]}")
 status=$?
 echo
+if [ -n "$log" ] && [ -f "$log" ]; then
+  echo "What the simulator logged (its calls from the library, and the events it raised):"
+  sed -E -n 's/^[0-9:.]+ thread=[0-9]+ /   /p' "$log" | grep -v -E 'QueryInterface|Release->[1-9]'
+  echo
+fi
 
 echo "Uninstalling:"
 for ((i = ${#dlls[@]} - 1; i >= 0; --i)); do
