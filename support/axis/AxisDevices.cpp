@@ -195,6 +195,10 @@ protected:
         record(slot);
         return E_NOTIMPL;
     }
+    /// Takes as long as the configuration asks of SetBacklight.
+    void takeBacklightTime() const noexcept {
+        if (const unsigned ms = core_->config(probe_->kind()).setBacklightMs) Sleep(ms);
+    }
 
 private:
     std::shared_ptr<SimulatorCore> core_;
@@ -208,6 +212,7 @@ class KeyPadDeviceObject final : public DeviceObject<IKeyPadDevice> {
 public:
     using DeviceObject::DeviceObject;
     HRESULT STDMETHODCALLTYPE SetBacklight(int buttonNumber, int on) override {
+        takeBacklightTime();
         record("SetBacklight(", buttonNumber, ",", on, ")");
         return S_OK;
     }

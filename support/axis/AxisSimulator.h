@@ -51,6 +51,7 @@ struct KindConfig {
     bool connectionPointContainer = true;  ///< false: devices refuse IConnectionPointContainer
     HRESULT adviseResult = S_OK;           ///< a failure: Advise writes cookie 0 and holds nothing
     HRESULT unadviseResult = S_OK;         ///< a failure: Unadvise keeps the sink
+    unsigned setBacklightMs = 0;           ///< how long SetBacklight takes before it is logged
 };
 
 /// Where an installed simulator sends its log entries instead of memory.
