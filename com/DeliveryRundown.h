@@ -37,8 +37,6 @@ public:
 
     /// From now on no delivery enters. Idempotent.
     void close() noexcept;
-    /// Whether close() has run.
-    bool closed() const noexcept { return (state_.load(std::memory_order_acquire) & Closed) != 0; }
     /// Blocks until the only deliveries still running are the calling
     /// thread's own. Call after close(), on the tearing-down thread.
     void waitForOthers() noexcept;

@@ -68,7 +68,6 @@ public:
     void reset() noexcept;
     /// Lets go without FreeLibrary: the module stays mapped for good.
     void abandon() noexcept { module_ = nullptr; }
-    explicit operator bool() const noexcept { return module_ != nullptr; }
 
 private:
     HMODULE module_ = nullptr;
