@@ -1,59 +1,80 @@
 #include "com/DeliveryRundown.h"
 
-#include <windows.h>
-
+#include <cassert>
 #include <utility>
+
+#include "com/ThreadSlot.h"
 
 namespace Dravlo {
 
-std::atomic<unsigned long>* DeliveryRundown::enter() noexcept {
-    long state = state_.load(std::memory_order_acquire);
-    do {
-        if (state & Closed) return nullptr;
-    } while (!state_.compare_exchange_weak(state, state + Step, std::memory_order_acq_rel, std::memory_order_acquire));
-    const unsigned long self = GetCurrentThreadId();
-    for (unsigned start = self % OwnerSlots;; SwitchToThread()) {
-        for (unsigned k = 0; k < OwnerSlots; ++k) {
-            std::atomic<unsigned long>& owner = owners_[(start + k) % OwnerSlots];
-            unsigned long free = 0;
-            if (owner.load(std::memory_order_relaxed) == 0 &&
-                owner.compare_exchange_strong(free, self, std::memory_order_relaxed))
-                return &owner;
-        }
-    }
+namespace {
+// Each thread's innermost entered DeliveryScope; each scope links to the one
+// outside it. Only the owning thread reads or writes its list.
+ThreadSlot frames;
+}  // namespace
+
+DeliveryScope::DeliveryScope(DeliveryRundown* rundown) noexcept
+    : rundown_(rundown != nullptr && rundown->enter() ? rundown : nullptr) {
+    if (rundown_ == nullptr) return;
+    outer_ = static_cast<DeliveryScope*>(frames.get());
+    frames.set(this);
 }
 
-void DeliveryRundown::leave(std::atomic<unsigned long>& owner) noexcept {
-    owner.store(0, std::memory_order_relaxed);
-    const long before = state_.fetch_sub(Step, std::memory_order_acq_rel);
-    if ((before & Closed) == 0) return;
-    // Closing: the teardown may be waiting for this delivery, or may have
-    // left the receiver for the last delivery to free.
-    void* retired = nullptr;
-    void (*deleter)(void*) = nullptr;
+DeliveryScope::~DeliveryScope() {
+    if (rundown_ == nullptr) return;
+    frames.set(outer_);
+    rundown_->leave();  // may free the receiver, and the rundown with it
+}
+
+bool DeliveryRundown::enter() noexcept {
+    State state = state_.load(std::memory_order_relaxed);
+    do {
+        if (state & Closed) return false;
+    } while (!state_.compare_exchange_weak(state, state + Step, std::memory_order_acquire, std::memory_order_relaxed));
+    return true;
+}
+
+void DeliveryRundown::leave() noexcept {
+    // Open: nobody waits and nobody frees, so counting out is all.
+    State state = state_.load(std::memory_order_relaxed);
+    while ((state & Closed) == 0) {
+        if (state_.compare_exchange_weak(state, state - Step, std::memory_order_release, std::memory_order_relaxed))
+            return;
+    }
+    leaveWhileClosing();
+}
+
+void DeliveryRundown::leaveWhileClosing() noexcept {
+    // Once this delivery is counted out, another one may free the receiver,
+    // and with it the last other owner of this rundown.
+    const std::shared_ptr<DeliveryRundown> self = shared_from_this();
+    const State before = state_.fetch_sub(Step, std::memory_order_acq_rel);
     {
+        // Taken so that a waiter between its test and its sleep cannot miss this.
         std::lock_guard lock(mutex_);
-        if (before == Closed + Step) {
-            retired = std::exchange(retired_, nullptr);
-            deleter = std::exchange(retiredDeleter_, nullptr);
-        }
     }
     idle_.notify_all();
-    if (retired != nullptr) deleter(retired);
+    if (before == (Closed | Retired | Step)) freeRetired();
+}
+
+void DeliveryRundown::freeRetired() noexcept {
+    void* object = std::exchange(retired_, nullptr);
+    if (object != nullptr) retiredDeleter_(object);
 }
 
 void DeliveryRundown::close() noexcept { state_.fetch_or(Closed, std::memory_order_acq_rel); }
 
+bool DeliveryRundown::callingThreadDelivers() noexcept { return frames.get() != nullptr; }
+
 long DeliveryRundown::ownDeliveries() const noexcept {
-    // Only this thread writes its own id into a slot or clears it, so the
-    // count is exact while this thread is here.
-    const unsigned long self = GetCurrentThreadId();
     long own = 0;
-    for (const std::atomic<unsigned long>& owner : owners_) own += owner.load(std::memory_order_relaxed) == self;
+    for (auto* frame = static_cast<const DeliveryScope*>(frames.get()); frame != nullptr; frame = frame->outer_)
+        own += frame->rundown_ == this;
     return own;
 }
 
 void DeliveryRundown::waitForOthers() noexcept {
+    assert(state_.load() & Closed);  // otherwise new deliveries could keep it waiting for ever
     const long own = ownDeliveries();
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [&] { return running() == own; });
@@ -61,15 +82,13 @@ void DeliveryRundown::waitForOthers() noexcept {
 
 void DeliveryRundown::retire(void* object, void (*deleter)(void*)) noexcept {
     if (object == nullptr) return;
-    if (ownDeliveries() == 0) {
-        deleter(object);
-        return;
-    }
-    // Only this thread's deliveries are left, and only this thread can end
-    // them, so the last of them finds the object here.
-    std::lock_guard lock(mutex_);
+    assert((state_.load() & (Closed | Retired)) == Closed);  // closed, and retired by one thread only
     retired_ = object;
     retiredDeleter_ = deleter;
+    // Whoever makes "retired" and "none running" true together frees it:
+    // here, or the last delivery to leave.
+    const State before = state_.fetch_or(Retired, std::memory_order_acq_rel);
+    if (before / Step == 0) freeRetired();
 }
 
 }  // namespace Dravlo

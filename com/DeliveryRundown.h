@@ -2,46 +2,50 @@
 // DeliveryRundown: keeps a receiver alive for as long as an event delivery or
 // a device command is running in it, however its teardown interleaves.
 //
-// Who may do what (enforced here):
+// Who may do what:
 // - Any thread, at any time, enters through a DeliveryScope before it reads
-//   the receiver. Entering fails once close() has run; a failed scope must
-//   touch nothing of the receiver. Entering never blocks.
-// - Exactly one thread tears the receiver down: close(), then whatever it
-//   does to the device, then waitForOthers(), then retire(). It waits for the
-//   deliveries running on every other thread, never for those on its own
-//   stack: a listener that tears its driver down from its own callback would
-//   otherwise wait for itself.
-// - retire() frees the receiver at once when the tearing-down thread has no
-//   delivery of its own running; otherwise that thread's outermost delivery
-//   frees it as it leaves, so nothing the delivery still uses goes away
-//   under it.
-// - Whoever enters keeps the rundown itself alive (a shared_ptr of its own)
-//   until the scope has ended; the receiver holds one too.
+//   the receiver, and any number of threads may be in at once. Entering and
+//   leaving never wait, spin or lock: one compare-and-swap each on the
+//   rundown's state word, and two calls on the thread's own frame list.
+//   Entering fails once close() has run; a failed scope must touch nothing of
+//   the receiver.
+// - One thread tears the receiver down: close(), then whatever it does to the
+//   device, then, when it may wait, waitForOthers(), then retire() (asserted
+//   in debug builds). It never waits for the deliveries on its own stack.
+// - retire() frees the receiver at once when no delivery is running;
+//   otherwise the last delivery to leave frees it, so nothing a delivery
+//   still uses goes away under it.
+// - Anyone else may wait for the deliveries to drain (waitForOthers) while it
+//   holds a shared_ptr to the rundown.
+// The rundown must be owned by a shared_ptr (make_shared): a delivery that
+// leaves while the rundown closes keeps it alive (shared_from_this) until it
+// is done with it, since the last delivery may free the receiver that owns it.
 // No lock is held while a delivery runs or while the receiver is freed; the
-// only wait is in waitForOthers. A retired receiver whose delivery never
+// only waits are in waitForOthers. A retired receiver whose delivery never
 // leaves (its thread was killed) is abandoned, not freed.
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 namespace Dravlo {
 
 class DeliveryScope;
 
-class DeliveryRundown {
+class DeliveryRundown : public std::enable_shared_from_this<DeliveryRundown> {
 public:
     DeliveryRundown() = default;
     DeliveryRundown(const DeliveryRundown&) = delete;
     DeliveryRundown& operator=(const DeliveryRundown&) = delete;
 
-    /// From now on no delivery enters. Idempotent.
+    /// From now on no delivery enters. Idempotent; any thread.
     void close() noexcept;
     /// Blocks until the only deliveries still running are the calling
-    /// thread's own. Call after close(), on the tearing-down thread.
+    /// thread's own. Call after close(); the caller keeps the rundown alive.
     void waitForOthers() noexcept;
-    /// Frees `object` with `deleter` now, or when the calling thread's own
-    /// deliveries have all left (see above). Call after waitForOthers().
+    /// Frees `object` with `deleter` now, or as the last running delivery
+    /// leaves. Call once, after close(), on the tearing-down thread.
     void retire(void* object, void (*deleter)(void*)) noexcept;
     template <class T>
     void retire(T* object) noexcept {
@@ -49,55 +53,58 @@ public:
     }
 
     /// Deliveries running now, on every thread.
-    long running() const noexcept { return state_.load(std::memory_order_acquire) / Step; }
+    long running() const noexcept { return static_cast<long>(state_.load(std::memory_order_acquire) / Step); }
+    /// How many deliveries of this rundown the calling thread is running.
+    long ownDeliveries() const noexcept;
+    /// True when the calling thread is running a delivery or command of any
+    /// rundown: it is inside a listener's callback (or a device's call), so a
+    /// teardown it starts must not wait for other threads.
+    static bool callingThreadDelivers() noexcept;
 
 private:
     friend class DeliveryScope;
 
-    // The count of running deliveries times Step, plus Closed once closed:
-    // one atomic word, so entering costs one compare-and-swap and can never
-    // slip in after close() without being counted.
-    static constexpr long Closed = 1;
-    static constexpr long Step = 2;
+    // The count of running deliveries times Step, plus the Closed and
+    // Retired bits: one atomic word, so entering can never slip in after
+    // close() without being counted, and exactly one thread sees both
+    // "retired" and "none running" and frees the receiver.
+    using State = unsigned long long;
+    static constexpr State Closed = 1;
+    static constexpr State Retired = 2;
+    static constexpr State Step = 4;
 
-    /// Counts the delivery in and records its thread in a free owner slot;
-    /// null when closed.
-    std::atomic<unsigned long>* enter() noexcept;
-    void leave(std::atomic<unsigned long>& owner) noexcept;
-    /// How many deliveries of this rundown the calling thread is running.
-    long ownDeliveries() const noexcept;
+    /// Counts the delivery in; false when closed.
+    bool enter() noexcept;
+    void leave() noexcept;
+    void leaveWhileClosing() noexcept;
+    void freeRetired() noexcept;
 
-    // The thread of each running delivery, one slot each (0 = free), so that
-    // teardown can tell its own thread's deliveries apart without any
-    // thread-local storage on the event path. Only the delivery that claimed
-    // a slot frees it. More deliveries at once than slots wait for a slot.
-    static constexpr unsigned OwnerSlots = 64;
-    std::atomic<unsigned long> owners_[OwnerSlots] = {};
-    std::atomic<long> state_{0};
-    std::mutex mutex_;  // only for the wait and the retired object
-    std::condition_variable idle_;
+    std::atomic<State> state_{0};
+    // Written once by retire() before it sets Retired; read by whoever frees.
     void* retired_ = nullptr;
     void (*retiredDeleter_)(void*) = nullptr;
+    std::mutex mutex_;  // only for waitForOthers' sleep
+    std::condition_variable idle_;
 };
 
 /// One delivery (or command) in a receiver, from entering to leaving. Test
 /// it before using the receiver: false means the receiver is being torn down.
-/// Lives on the stack of the thread that made it.
+/// Lives on the stack of the thread that made it; while entered it is a frame
+/// of that thread's list (see DeliveryRundown::ownDeliveries).
 class DeliveryScope {
 public:
-    explicit DeliveryScope(DeliveryRundown* rundown) noexcept
-        : owner_(rundown != nullptr ? rundown->enter() : nullptr), rundown_(owner_ != nullptr ? rundown : nullptr) {}
-    ~DeliveryScope() {
-        if (rundown_ != nullptr) rundown_->leave(*owner_);
-    }
+    /// Enters `rundown` (borrowed; null never enters).
+    explicit DeliveryScope(DeliveryRundown* rundown) noexcept;
+    ~DeliveryScope();
     DeliveryScope(const DeliveryScope&) = delete;
     DeliveryScope& operator=(const DeliveryScope&) = delete;
 
     explicit operator bool() const noexcept { return rundown_ != nullptr; }
 
 private:
-    std::atomic<unsigned long>* owner_;  // the slot naming this thread; null when not entered
-    DeliveryRundown* rundown_;           // null when not entered
+    friend class DeliveryRundown;
+    DeliveryRundown* rundown_;        // null when not entered
+    DeliveryScope* outer_ = nullptr;  // the thread's previous frame
 };
 
 }  // namespace Dravlo

@@ -2,12 +2,12 @@
 // DeviceReceiver: what the jog dial and keypad receivers share. It owns the
 // device reference the receiver was built on, hooks the device's events to
 // dispatch codes 4, 5, ... once the receiver's listeners are in place, starts
-// and stops the device, and tears it down: no new delivery, unhook every
-// event, wait for the deliveries on other threads, Stop, Close, Release.
-// Thread rule: built, opened, torn down and destroyed on the thread that
-// initialises the driver (Java serialises those calls). Events arrive on any
-// thread through the sinks and commands on any Java thread; both enter the
-// rundown (ComEventing.h) before they touch the receiver, which is what
+// and stops the device, and tears it down.
+// Thread rule: built, opened and torn down by the driver's one operation at a
+// time (DriverConnection), on whatever Java thread runs it, a listener's
+// included. Events arrive on any thread through the sinks and commands on any
+// Java thread; both enter the rundown (ComEventing.h) before they touch the
+// receiver, and commands also enter a rundown of their own, which is what
 // makes teardown safe while they run.
 
 #include <windows.h>
@@ -55,11 +55,11 @@ public:
     /// a device that cannot be connected just never delivers.
     void hookEvents() {
         for (int index = 0; index < EventCount; ++index)
-            this->hook(self(), FirstDispatchCode + index, device, index, EventCount);
+            this->hook(self(), FirstDispatchCode + index, device.get(), index, EventCount);
     }
     /// Removes every binding; the last one disconnects the sink.
     void unhookEvents() {
-        for (int index = 0; index < EventCount; ++index) this->unhook(self(), device, index);
+        for (int index = 0; index < EventCount; ++index) this->unhook(self(), device.get(), index);
     }
 
     /// Hooks the device's events, when there is a device. Call it once the
@@ -69,24 +69,37 @@ public:
         if (device) hookEvents();
     }
 
-    /// Teardown: from here on no delivery or command enters; unhook, then
-    /// wait for the deliveries running on other threads (never for the
-    /// caller's own), then Stop, Close, Release. Later calls do nothing more.
-    /// The receiver's memory is freed by retire(), not here.
-    void close() noexcept {
+    /// The rundown every command enters besides rundown(), so that a teardown
+    /// can wait for commands even where it must not wait for deliveries.
+    const std::shared_ptr<DeliveryRundown>& commands() const noexcept { return commands_; }
+
+    /// The first step of a teardown: from here on no delivery or command
+    /// enters. Idempotent.
+    void refuseEntries() noexcept {
         this->rundown()->close();
+        commands_->close();
+    }
+    /// Blocks until no command of another thread is running (a command on the
+    /// caller's own stack cannot be waited for). After refuseEntries().
+    void waitForCommands() noexcept { commands_->waitForOthers(); }
+
+    /// Teardown: no new delivery or command; unhook; unless the calling thread
+    /// is delivering an event itself (a listener tearing down, which must not
+    /// wait for other threads), wait for the deliveries on other threads; then
+    /// Stop, Close, Release. Later calls do nothing more. The receiver's memory
+    /// is freed by retire(), not here.
+    void close() noexcept {
+        refuseEntries();
         if (!device) return;
         unhookEvents();
-        this->rundown()->waitForOthers();
+        if (!DeliveryRundown::callingThreadDelivers()) this->rundown()->waitForOthers();
         device->Stop();
         device->Close();
-        device->Release();
-        device = nullptr;
+        device.reset();
     }
 
-    /// Closes `receiver` and frees it, at once or, when the calling thread is
-    /// delivering an event to it (a listener tearing its driver down), as
-    /// that delivery leaves. Null does nothing.
+    /// Closes `receiver` and frees it, at once or, while deliveries still run
+    /// in it, as the last of them leaves. Null does nothing.
     static void retire(Derived* receiver) noexcept {
         if (receiver == nullptr) return;
         receiver->close();
@@ -98,15 +111,21 @@ protected:
     using Handler = void (Derived::*)(int, int);
 
     /// Adopts `device` (one reference, may be null); hooks nothing yet.
-    explicit DeviceReceiver(Device* device) : device(device) {}
+    explicit DeviceReceiver(Device* device) : device(ComRef<Device>::adopt(device)) {}
     /// Closes, when retire() has not; the caller must then know that no
-    /// delivery is running on its own thread.
+    /// delivery is running.
     ~DeviceReceiver() { close(); }
 
-    Device* device;  ///< owned reference, null when closed or never given
+    /// A reference of the caller's own to the device, for a command that
+    /// calls it: a teardown on the command's own stack (a device calling back
+    /// into a listener) may release the receiver's reference meanwhile.
+    ComRef<Device> deviceForCall() const noexcept { return ComRef<Device>::copy(device.get()); }
 
 private:
     Derived* self() noexcept { return static_cast<Derived*>(this); }
+
+    ComRef<Device> device;  ///< null when closed or never given
+    std::shared_ptr<DeliveryRundown> commands_ = std::make_shared<DeliveryRundown>();
 };
 
 }  // namespace Dravlo

@@ -1,10 +1,14 @@
 #pragma once
 // Pieces the jog dial and keypad drivers share: the COM start-up bookkeeping
-// of one driver, owners for what a driver holds across calls (the receiver's
-// safe for other threads), and the device-0 lookup.
+// of one driver, the driver's connection (its collection and the receiver of
+// device 0) with the one lock that state changes under, and the device-0
+// lookup.
 
 #include <windows.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,90 +18,56 @@
 #include "bridge/Exceptions.h"
 #include "com/AxisDriver.h"
 #include "com/DeliveryRundown.h"
+#include "com/ThreadSlot.h"
 
 namespace Dravlo {
 
 /// One driver's CoInitialize bookkeeping on the Java threads that initialise
-/// it. Every successful CoInitialize (S_OK or S_FALSE) is balanced by exactly
-/// one CoUninitialize on the thread that made it, and never on another: a
-/// repeated initialisation that gets S_FALSE balances its own call at once and
-/// still fails, while a successful one stays owed until uninitialize runs on
-/// its thread. Thread rule: Java serialises a driver's initialise and
-/// uninitialise calls, so the owed list needs no lock of its own.
+/// it. Every successful CoInitialize (S_OK) is balanced by exactly one
+/// CoUninitialize on the thread that made it, and never on another: a
+/// refused one (S_FALSE) is balanced at once. The debt lives with the thread
+/// that owes it (a TLS slot), so a thread that exits leaves nothing behind
+/// and a later thread can never be mistaken for it.
+/// Thread rule: any thread; each touches only its own debt.
 class ComInitialization {
 public:
     /// CoInitialize(nullptr); anything but S_OK throws IOException(`failureMessage`).
     void initialize(const char* failureMessage);
     /// CoUninitialize when this thread's successful initialise is still owed
-    /// one; on any other thread nothing, whatever COM it has of its own.
+    /// one; otherwise nothing, whatever COM the thread has of its own.
     void uninitialize() noexcept;
-    /// The result of the last CoInitialize (S_FALSE before the first).
-    HRESULT lastResult() const noexcept { return comInitResult; }
 
 private:
-    /// A thread, told apart from a later thread that reuses its id.
-    struct ThreadIdentity {
-        DWORD id = 0;
-        ULONGLONG created = 0;
-        bool operator==(const ThreadIdentity&) const = default;
-        static ThreadIdentity current() noexcept;
-    };
-
-    HRESULT comInitResult = S_FALSE;
-    std::vector<ThreadIdentity> owed;  ///< threads whose CoInitialize is not yet balanced
-};
-
-/// A reference to the module this code lives in (GetModuleHandleEx), so that
-/// it stays mapped while a device thread may still call into it, even after
-/// the JVM lets go of the library without an uninitialise. Move-only.
-class ModuleReference {
-public:
-    ModuleReference() = default;
-    ModuleReference(ModuleReference&& other) noexcept : module_(std::exchange(other.module_, nullptr)) {}
-    ModuleReference& operator=(ModuleReference&& other) noexcept {
-        if (this != &other) {
-            reset();
-            module_ = std::exchange(other.module_, nullptr);
-        }
-        return *this;
-    }
-    ~ModuleReference() { reset(); }
-    /// One more reference to this module; empty when Windows refuses it.
-    static ModuleReference acquire() noexcept;
-    /// FreeLibrary once, when held.
-    void reset() noexcept;
-    /// Lets go without FreeLibrary: the module stays mapped for good.
-    void abandon() noexcept { module_ = nullptr; }
-
-private:
-    HMODULE module_ = nullptr;
+    ThreadSlot owed_;  // non-null on a thread whose CoInitialize is not yet balanced
 };
 
 /// Owner of one heap object a process-wide driver holds between Java calls.
 /// reset() deletes what it held; the destructor, run at library unload,
 /// deliberately deletes nothing, since that would call COM from a dying
-/// process; adopt() abandons the earlier object without deleting it, for an
-/// initialisation that lays a new one over an old one it must not touch.
+/// process.
 template <class T>
 class DriverOwned {
 public:
     DriverOwned() = default;
-    DriverOwned(const DriverOwned&) = delete;
-    DriverOwned& operator=(const DriverOwned&) = delete;
+    explicit DriverOwned(std::unique_ptr<T> object) noexcept : object_(object.release()) {}
+    DriverOwned(DriverOwned&& other) noexcept : object_(other.release()) {}
+    DriverOwned& operator=(DriverOwned&& other) noexcept {
+        if (this != &other) {
+            reset();
+            object_ = other.release();
+        }
+        return *this;
+    }
     ~DriverOwned() = default;  // abandons: see above
 
     T* get() const noexcept { return object_; }
     T* operator->() const noexcept { return object_; }
     explicit operator bool() const noexcept { return object_ != nullptr; }
 
-    /// Takes ownership of `object`; whatever was held is abandoned, not deleted.
-    void adopt(T* object) noexcept { object_ = object; }
     /// Deletes what is held; empty afterwards.
-    void reset() noexcept {
-        T* old = object_;
-        object_ = nullptr;
-        delete old;
-    }
+    void reset() noexcept { delete std::exchange(object_, nullptr); }
+    /// Hands the object to the caller, who frees it; empty afterwards.
+    [[nodiscard]] T* release() noexcept { return std::exchange(object_, nullptr); }
 
 private:
     T* object_ = nullptr;
@@ -123,103 +93,224 @@ Device* firstDevice(CollectionPtr& collection, const char* noDeviceMessage) {
     return device;
 }
 
-/// The opening steps both drivers share: COM on this thread, a new collection
-/// holder laid over whatever was held (not released: see DriverOwned), filled
-/// by the creation sequence, and its device count. An empty holder raises
-/// _com_error(E_POINTER) at the count and stays stored.
-template <class CollectionPtr>
-int openCollection(ComInitialization& com, DriverOwned<CollectionPtr>& collection, REFCLSID clsid,
-                   const char* comFailureMessage) {
-    com.initialize(comFailureMessage);
-    auto* holder = new CollectionPtr;
-    createAxisCollection(clsid, *holder);
-    collection.adopt(holder);
-    return queryDeviceCount(*holder);
-}
+/// Keeps this library mapped for the rest of the process. A device may call a
+/// sink, or a listener may return into the library, long after the JVM has
+/// let go of it (HotSpot frees a library with its class loader), so once the
+/// first sink exists the code must never be unmapped. Idempotent.
+void pinLibrary() noexcept;
 
-/// The receiver of device 0 as a driver holds it between Java calls, with a
-/// reference to the library's module for as long as it is connected.
-/// Thread rule: adopt and retire run on the driver's Java threads, which Java
-/// serialises (retire also from inside a listener's callback); whileOpen may
-/// run on any thread at any time. The mutex guards only the pointer and the
-/// entering of the receiver's rundown; nothing calls out while it is held.
+/// What a driver holds between Java calls: its Axis collection and the
+/// receiver of device 0, and the one operation (connect or tear down) that
+/// may change them at a time.
+///
+/// Thread rules, enforced here:
+/// - Every member is guarded by mutex_, which is never held across a call into
+///   Java or the device: an operation takes what it changes out under the lock
+///   and works on it outside.
+/// - One operation at a time. A caller that finds another one in progress
+///   waits for it, unless the calling thread is itself delivering an event
+///   (a listener's callback) and the operation in progress may be waiting for
+///   that very delivery; then an uninitialise returns at once and an
+///   initialise fails. So teardowns never wait for each other in a cycle.
+/// - A teardown on a thread that delivers (a listener's) does not wait for the
+///   deliveries on other threads; their receiver is freed by the last of them.
+///   Any other caller, when it returns, has seen every listener call of every
+///   receiver this driver tore down come to an end.
+/// - Commands (whileOpen) may run on any thread at any time; they reach the
+///   receiver only inside its rundowns, and never once its teardown has begun.
 /// The destructor (library unload) abandons whatever is still held.
-template <class Receiver>
-class ReceiverSlot {
+template <class CollectionPtr, class Receiver>
+class DriverConnection {
 public:
-    ReceiverSlot() = default;
-    ReceiverSlot(const ReceiverSlot&) = delete;
-    ReceiverSlot& operator=(const ReceiverSlot&) = delete;
-    ~ReceiverSlot() = default;  // abandons: see DriverOwned
+    DriverConnection() = default;
+    DriverConnection(const DriverConnection&) = delete;
+    DriverConnection& operator=(const DriverConnection&) = delete;
+    ~DriverConnection() = default;  // abandons: see DriverOwned
 
-    /// Takes ownership of `receiver`, which must already have its listeners,
-    /// hooks its events and starts its device. An earlier receiver is
-    /// abandoned, not closed (see DriverOwned), and so is its module reference.
-    void adoptAndStart(Receiver* receiver) {
-        ModuleReference pinned = ModuleReference::acquire();
-        {
-            std::lock_guard lock(mutex_);
-            if (receiver_ != nullptr) module_.abandon();
-            receiver_ = receiver;
-            module_ = std::move(pinned);
-        }
-        receiver->open();
-        receiver->start();
-    }
+    /// initialize: COM on this thread, then the existing connection (if any)
+    /// torn down as disconnect would, then a new collection filled by the
+    /// creation sequence and counted into `deviceCount`; with a device,
+    /// `build(collection, count)` makes the receiver (listeners in place),
+    /// which is then hooked and started. Throws IOException, JNIException or
+    /// _com_error; a failure leaves nothing behind: the new collection is
+    /// released and this call's CoInitialize balanced.
+    template <class Build>
+    void connect(ComInitialization& com, REFCLSID clsid, const char* comFailureMessage, const char* busyMessage,
+                 std::atomic<std::int32_t>& deviceCount, Build&& build);
 
-    /// Runs `operation(receiver)` inside the receiver's rundown, when there is
+    /// uninitialize: tears the connection down (collection first, then the
+    /// receiver: no new delivery or command, wait for commands, Stop, unhook,
+    /// wait for deliveries unless this thread delivers, Stop, Close, Release),
+    /// then runs `releaseListeners`, then balances this thread's COM debt. A
+    /// teardown already in progress elsewhere is waited for (see above) and
+    /// nothing more is done but the COM debt.
+    template <class ReleaseListeners>
+    void disconnect(ComInitialization& com, ReleaseListeners&& releaseListeners);
+
+    /// Runs `operation(receiver)` inside the receiver's rundowns, when there is
     /// a receiver and its teardown has not begun; otherwise nothing.
     template <class Operation>
-    void whileOpen(Operation&& operation) {
-        std::shared_ptr<DeliveryRundown> rundown;
-        Receiver* receiver = nullptr;
-        std::optional<DeliveryScope> scope;
-        {
-            std::lock_guard lock(mutex_);
-            if (receiver_ == nullptr) return;
-            receiver = receiver_;
-            rundown = receiver->rundown();
-            scope.emplace(rundown.get());
-        }
-        if (*scope) operation(*receiver);
-    }
-
-    /// Stops the receiver, then closes and frees it (DeviceReceiver::retire)
-    /// and lets go of the module. Empty does nothing.
-    void retire() noexcept {
-        Receiver* receiver = nullptr;
-        ModuleReference pinned;
-        {
-            std::lock_guard lock(mutex_);
-            receiver = std::exchange(receiver_, nullptr);
-            pinned = std::move(module_);
-        }
-        if (receiver == nullptr) return;
-        receiver->rundown()->close();  // teardown begins: no new delivery or command
-        receiver->stop();
-        Receiver::retire(receiver);
-    }
-
-    /// Whether a receiver is held (for the driver's own thread).
-    explicit operator bool() const {
-        std::lock_guard lock(mutex_);
-        return receiver_ != nullptr;
-    }
+    void whileOpen(Operation&& operation);
 
 private:
-    mutable std::mutex mutex_;
-    Receiver* receiver_ = nullptr;  // owned; freed through retire
-    ModuleReference module_;
+    enum class Phase { None, Connect, Teardown };
+
+    /// Waits (under `lock`) until no operation is in progress or, on a
+    /// delivering thread, until waiting could deadlock; then starts `kind` and
+    /// returns true, or returns false without starting it.
+    bool begin(std::unique_lock<std::mutex>& lock, Phase kind, bool delivering);
+    void end() noexcept;
+    /// Takes the collection and receiver out and tears them down, outside the lock.
+    void tearDownTaken();
+    /// On a thread that may wait: until every receiver torn down so far has
+    /// no delivery left.
+    void waitForDrain();
+
+    std::mutex mutex_;
+    std::condition_variable idle_;  // an operation ended
+    Phase busy_ = Phase::None;
+    bool busyMayWait_ = false;  // the operation in progress may wait for deliveries
+    DriverOwned<CollectionPtr> collection_;
+    DriverOwned<Receiver> receiver_;
+    // Rundowns of torn-down receivers that may still have deliveries running.
+    std::vector<std::shared_ptr<DeliveryRundown>> draining_;
 };
 
-/// The closing steps both drivers share, in their order: the collection goes
-/// first (an empty holder is simply freed), then the receiver is stopped and
-/// torn down, which unhooks, waits for deliveries on other threads, stops
-/// again, closes and releases the device.
 template <class CollectionPtr, class Receiver>
-void closeCollectionAndReceiver(DriverOwned<CollectionPtr>& collection, ReceiverSlot<Receiver>& receiver) {
+bool DriverConnection<CollectionPtr, Receiver>::begin(std::unique_lock<std::mutex>& lock, Phase kind, bool delivering) {
+    while (busy_ != Phase::None) {
+        // An operation that may wait for deliveries may be waiting for ours.
+        if (delivering && busyMayWait_) return false;
+        idle_.wait(lock);
+    }
+    busy_ = kind;
+    busyMayWait_ = !delivering;
+    return true;
+}
+
+template <class CollectionPtr, class Receiver>
+void DriverConnection<CollectionPtr, Receiver>::end() noexcept {
+    {
+        std::lock_guard lock(mutex_);
+        busy_ = Phase::None;
+    }
+    idle_.notify_all();
+}
+
+template <class CollectionPtr, class Receiver>
+void DriverConnection<CollectionPtr, Receiver>::tearDownTaken() {
+    DriverOwned<CollectionPtr> collection;
+    Receiver* receiver = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        if (receiver_) draining_.push_back(receiver_->rundown());  // may throw: nothing taken yet
+        collection = std::move(collection_);
+        receiver = receiver_.release();
+    }
+    if (receiver != nullptr) receiver->refuseEntries();
     collection.reset();
-    receiver.retire();
+    if (receiver == nullptr) return;
+    receiver->waitForCommands();
+    receiver->stop();
+    Receiver::retire(receiver);
+}
+
+template <class CollectionPtr, class Receiver>
+void DriverConnection<CollectionPtr, Receiver>::waitForDrain() {
+    std::vector<std::shared_ptr<DeliveryRundown>> draining;
+    {
+        std::lock_guard lock(mutex_);
+        std::erase_if(draining_, [](const auto& rundown) { return rundown->running() == 0; });
+        draining = draining_;
+    }
+    for (const std::shared_ptr<DeliveryRundown>& rundown : draining) rundown->waitForOthers();
+}
+
+template <class CollectionPtr, class Receiver>
+template <class Build>
+void DriverConnection<CollectionPtr, Receiver>::connect(ComInitialization& com, REFCLSID clsid,
+                                                        const char* comFailureMessage, const char* busyMessage,
+                                                        std::atomic<std::int32_t>& deviceCount, Build&& build) {
+    com.initialize(comFailureMessage);
+    struct ComDebt {  // this call's CoInitialize, balanced unless the connection stands
+        ComInitialization& com;
+        bool owed = true;
+        ~ComDebt() {
+            if (owed) com.uninitialize();
+        }
+    } debt{com};
+    const bool delivering = DeliveryRundown::callingThreadDelivers();
+    {
+        std::unique_lock lock(mutex_);
+        if (!begin(lock, Phase::Connect, delivering)) throw IOException(busyMessage);
+    }
+    struct Ending {
+        DriverConnection& connection;
+        ~Ending() { connection.end(); }
+    } ending{*this};
+
+    tearDownTaken();
+    if (!delivering) waitForDrain();
+
+    auto collection = std::make_unique<CollectionPtr>();
+    createAxisCollection(clsid, *collection);
+    const int count = queryDeviceCount(*collection);
+    deviceCount = count;
+    std::unique_ptr<Receiver> receiver = count > 0 ? build(*collection, count) : nullptr;
+    Receiver* const hooked = receiver.get();
+    if (hooked != nullptr) pinLibrary();  // before the first sink exists
+    {
+        std::lock_guard lock(mutex_);
+        collection_ = DriverOwned<CollectionPtr>(std::move(collection));
+        receiver_ = DriverOwned<Receiver>(std::move(receiver));
+    }
+    debt.owed = false;
+    if (hooked == nullptr) return;
+    hooked->open();
+    hooked->start();
+}
+
+template <class CollectionPtr, class Receiver>
+template <class ReleaseListeners>
+void DriverConnection<CollectionPtr, Receiver>::disconnect(ComInitialization& com,
+                                                           ReleaseListeners&& releaseListeners) {
+    const bool delivering = DeliveryRundown::callingThreadDelivers();
+    bool ours = false;
+    {
+        std::unique_lock lock(mutex_);
+        // A teardown in progress is waited for and not repeated; a connect in
+        // progress is waited for and then torn down.
+        const Phase inProgress = busy_;
+        if (begin(lock, Phase::Teardown, delivering)) {
+            ours = inProgress != Phase::Teardown;
+            if (!ours) busy_ = Phase::None;
+        }
+    }
+    if (ours) {
+        struct Ending {
+            DriverConnection& connection;
+            ~Ending() { connection.end(); }
+        } ending{*this};
+        tearDownTaken();
+        releaseListeners();
+    }
+    if (!delivering) waitForDrain();
+    com.uninitialize();
+}
+
+template <class CollectionPtr, class Receiver>
+template <class Operation>
+void DriverConnection<CollectionPtr, Receiver>::whileOpen(Operation&& operation) {
+    Receiver* receiver = nullptr;
+    std::optional<DeliveryScope> alive, command;  // left in reverse order, outside the lock
+    {
+        std::lock_guard lock(mutex_);
+        receiver = receiver_.get();
+        if (receiver == nullptr) return;
+        alive.emplace(receiver->rundown().get());
+        command.emplace(receiver->commands().get());
+    }
+    if (*alive && *command) operation(*receiver);
 }
 
 }  // namespace Dravlo

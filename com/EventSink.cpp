@@ -160,9 +160,9 @@ HRESULT STDMETHODCALLTYPE EventSink::Invoke(DISPID member, REFIID, LCID, WORD, D
 }
 
 HRESULT EventSink::deliver(int eventIndex, int first, int second, BSTR errorInfo, EXCEPINFO* exception) noexcept {
-    // Declared first, so the sink outlives the scope below: leaving it may
-    // free the receiver, and with it the node's reference to this sink.
-    const ComRef<EventSink> self = ComRef<EventSink>::copy(this);
+    // While the delivery is counted in, the receiver cannot be freed, and its
+    // node holds this sink. Leaving may free both, so nothing of the sink is
+    // touched once the scope has ended.
     const DeliveryScope delivery(rundown_.get());
     if (!delivery) return S_OK;  // torn down: nobody to tell
     __EventHandlerNodeProxy* node = node_.load();

@@ -13,9 +13,10 @@
 //   closed events are answered S_OK and dropped. Whoever frees node or
 //   receiver also calls `detach`.
 // - Invoke runs on whatever thread the device driver calls it on; it only
-//   reads the receiver, the node and the node's dispatch codes. The sink
-//   holds a reference to itself while it calls out, since the call may end
-//   the connection that held it.
+//   reads the receiver, the node and the node's dispatch codes. Its caller
+//   holds a reference to it, as COM requires; while the delivery is inside
+//   the rundown the receiver's node holds one too, so a listener that ends
+//   the connection from its callback cannot free the sink under the call.
 // - No exception leaves a sink method; a throwing receiver costs the event.
 
 #include <windows.h>

@@ -15,6 +15,7 @@
 
 #include "bridge/ClassNames.h"
 #include "com/DravloModule.h"
+#include "com/ThreadSlot.h"
 #include "jogdial/JogDialDriver.h"
 #include "keypad/KeyPadDriver.h"
 
@@ -38,10 +39,10 @@ KeyPadDriver keyPadDriver;
 
 }  // namespace Dravlo
 
-/// Refuses the load only when the module data could not be initialised; does
-/// nothing else for any reason.
+/// Refuses the load only when the module data or a thread-local slot could
+/// not be set up; does nothing else for any reason.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    return Dravlo::entryPointAnswer(reason, Dravlo::CAtlModule::InitFailed());
+    return Dravlo::entryPointAnswer(reason, Dravlo::CAtlModule::InitFailed() || Dravlo::ThreadSlot::anyFailed());
 }
 
 STDAPI DllCanUnloadNow() { return Dravlo::driverModule.DllCanUnloadNow(); }

@@ -9,26 +9,27 @@
 namespace Dravlo {
 
 void JogDialDriver::initialize(JNIEnv* env) {
-    deviceCount = openCollection(com, collection, CLSID_AxisJogDial, Messages::JogDialComInitFailed);
-    if (deviceCount <= 0) return;
-
-    vmBinding.bind(env);
-    keyEventBinding.bind(env);
-    dialEventBinding.bind(env);
-
-    // The listeners go in before the events are hooked: an event may arrive
-    // on another thread as soon as the first hook connects.
-    auto built = std::make_unique<JogDial>(firstDevice<IJogDialDevice>(*collection.get(), Messages::JogDialNoDevice));
-    built->addKeyListener(this);
-    built->addDialListener(this);
-    receiver.adoptAndStart(built.release());
+    connection.connect(
+        com, CLSID_AxisJogDial, Messages::JogDialComInitFailed, Messages::JogDialInitFailed, deviceCount,
+        [&](IJogDialCollectionPtr& collection, int) {
+            vmBinding.bind(env);
+            keyEventBinding.bind(env);
+            dialEventBinding.bind(env);
+            // The listeners go in before the events are hooked: an
+            // event may arrive on another thread as soon as the
+            // first hook connects.
+            auto built = std::make_unique<JogDial>(firstDevice<IJogDialDevice>(collection, Messages::JogDialNoDevice));
+            built->addKeyListener(this);
+            built->addDialListener(this);
+            return built;
+        });
 }
 
 void JogDialDriver::uninitialize(JNIEnv* env) {
-    closeCollectionAndReceiver(collection, receiver);
-    keyListenerRef.release(env);
-    dialListenerRef.release(env);
-    com.uninitialize();
+    connection.disconnect(com, [&] {
+        keyListenerRef.release(env);
+        dialListenerRef.release(env);
+    });
 }
 
 void JogDialDriver::registerDialListener(JNIEnv* env, jobject listener) {

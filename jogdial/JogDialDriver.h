@@ -3,13 +3,15 @@
 // applet.utils.dravlo.JogDialDriver. It opens the Axis jog dial collection,
 // builds the receiver for device 0 and forwards the receiver's key and dial
 // events to the Java listeners registered here.
-// Thread rule: Java must not overlap initialize, uninitialize and the
-// registrations; initialize and uninitialize belong on one thread (its COM
-// apartment). Events arrive on any thread; listener registration may race
-// with them safely.
+// Thread rule: any Java thread may call anything at any time, a listener's
+// callback included. Initialise and uninitialise are one operation at a time
+// (DriverConnection says who waits for whom); each thread's CoInitialize is
+// balanced on that thread. Events arrive on any thread; listener registration
+// may race with them safely.
 
 #include <jni.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "bridge/EventBindings.h"
@@ -28,13 +30,14 @@ public:
     /// Unload: no COM or JNI call; whatever is still held is abandoned.
     ~JogDialDriver() override = default;
 
-    /// Starts COM on this thread, opens the collection, counts the devices
-    /// and, when there is one, binds Java, builds and starts the receiver of
-    /// device 0. Throws IOException, JNIException or _com_error; what was done
-    /// before the failure stays.
+    /// Starts COM on this thread, tears down a connection made earlier (on
+    /// any thread), opens the collection, counts the devices and, when there
+    /// is one, binds Java, builds and starts the receiver of device 0. Throws
+    /// IOException, JNIException or _com_error; a failure leaves nothing
+    /// behind but the count and the Java bindings.
     void initialize(JNIEnv* env);
-    /// Releases the collection, stops and destroys the receiver, releases the
-    /// Java listeners and balances COM. Throws nothing it could not finish.
+    /// Releases the collection, stops and tears down the receiver, releases
+    /// the Java listeners and balances this thread's COM.
     void uninitialize(JNIEnv* env);
     /// The count of the last initialisation that got that far (0 before).
     std::int32_t getNumberOfDevices() const noexcept { return deviceCount; }
@@ -49,9 +52,8 @@ public:
     void onDialEvent(const DialEventRecord& event) override;
 
 private:
-    DriverOwned<IJogDialCollectionPtr> collection;
-    ReceiverSlot<JogDial> receiver;
-    std::int32_t deviceCount = 0;
+    DriverConnection<IJogDialCollectionPtr, JogDial> connection;
+    std::atomic<std::int32_t> deviceCount{0};
     ComInitialization com;
     KeyEventBinding keyEventBinding;
     JavaListenerRef keyListenerRef;

@@ -12,8 +12,8 @@ KeyPad::~KeyPad() {
 void KeyPad::addKeyListener(KeyListener* listener) { keyListeners.insert(listener); }
 
 void KeyPad::execute(KeyCommandRecord command) {
-    if (!device) return;
-    if (command.type == 1 || command.type == 0) device->SetBacklight(command.buttonNumber, command.type);
+    if (command.type != 1 && command.type != 0) return;
+    if (const ComRef<IKeyPadDevice> device = deviceForCall()) device->SetBacklight(command.buttonNumber, command.type);
 }
 
 void KeyPad::notifyListeners(KeyEventRecord event) {

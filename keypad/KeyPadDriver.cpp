@@ -9,24 +9,23 @@
 namespace Dravlo {
 
 void KeyPadDriver::initialize(JNIEnv* env) {
-    deviceCount = openCollection(com, collection, CLSID_AxisKeyPad, Messages::KeyPadComInitFailed);
-    if (deviceCount <= 0) return;
-
-    vmBinding.bind(env);
-    keyEventBinding.bind(env);
-    keyCommandBinding.bind(env);
-
-    // The listeners go in before the events are hooked: an event may arrive
-    // on another thread as soon as the first hook connects.
-    auto built = std::make_unique<KeyPad>(firstDevice<IKeyPadDevice>(*collection.get(), Messages::KeyPadNoDevice));
-    built->addKeyListener(this);
-    receiver.adoptAndStart(built.release());
+    connection.connect(
+        com, CLSID_AxisKeyPad, Messages::KeyPadComInitFailed, Messages::KeyPadInitFailed, deviceCount,
+        [&](IKeyPadCollectionPtr& collection, int) {
+            vmBinding.bind(env);
+            keyEventBinding.bind(env);
+            keyCommandBinding.bind(env);
+            // The listeners go in before the events are hooked: an
+            // event may arrive on another thread as soon as the
+            // first hook connects.
+            auto built = std::make_unique<KeyPad>(firstDevice<IKeyPadDevice>(collection, Messages::KeyPadNoDevice));
+            built->addKeyListener(this);
+            return built;
+        });
 }
 
 void KeyPadDriver::uninitialize(JNIEnv* env) {
-    closeCollectionAndReceiver(collection, receiver);
-    keyListenerRef.release(env);
-    com.uninitialize();
+    connection.disconnect(com, [&] { keyListenerRef.release(env); });
 }
 
 void KeyPadDriver::registerKeyListener(JNIEnv* env, jobject listener) {
@@ -34,11 +33,12 @@ void KeyPadDriver::registerKeyListener(JNIEnv* env, jobject listener) {
 }
 
 void KeyPadDriver::executeCommand(JNIEnv* env, jobject command) {
-    if (command == nullptr || !receiver) return;
-    const KeyCommandRecord record = keyCommandBinding.read(env, command);
-    // A teardown on another thread, or from a listener, may be under way:
-    // the receiver is reached only inside its rundown, or not at all.
-    receiver.whileOpen([&](KeyPad& keyPad) { keyPad.execute(record); });
+    if (command == nullptr) return;
+    // A teardown on another thread, or from a listener, may be under way: the
+    // receiver is reached only inside its rundowns, or not at all. The command
+    // is read there too, as a new connection binds KeyCommand anew only once
+    // the old receiver's commands have left.
+    connection.whileOpen([&](KeyPad& keyPad) { keyPad.execute(keyCommandBinding.read(env, command)); });
 }
 
 void KeyPadDriver::onKeyEvent(const KeyEventRecord& event) {

@@ -7,6 +7,7 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "bridge/EventBindings.h"
@@ -42,9 +43,8 @@ public:
     void onKeyEvent(const KeyEventRecord& event) override;
 
 private:
-    DriverOwned<IKeyPadCollectionPtr> collection;
-    ReceiverSlot<KeyPad> receiver;
-    std::int32_t deviceCount = 0;
+    DriverConnection<IKeyPadCollectionPtr, KeyPad> connection;
+    std::atomic<std::int32_t> deviceCount{0};
     ComInitialization com;
     JavaListenerRef keyListenerRef;
     KeyEventBinding keyEventBinding;

@@ -63,8 +63,9 @@ cmake/wine-run.sh "$prefix" "$PWD/build/windows/bin/dravlo_bench_wine.exe" $quic
 # Medians per figure, then the report; scripts/bench-report.awk holds the goals.
 {
   grep '^run ' "$raw" | sort -k2,2 -k3,3g |
-    awk '$2 != key { if (n) print "median", key, v[int((n + 1) / 2)], n; key = $2; n = 0 }
-         { v[++n] = $3 } END { if (n) print "median", key, v[int((n + 1) / 2)], n }'
+    awk 'function out() { print "median", key, v[int((n + 1) / 2)], n, v[int((n + 3) / 4)], v[int((3 * n + 1) / 4)] }
+         $2 != key { if (n) out(); key = $2; n = 0 }
+         { v[++n] = $3 } END { if (n) out() }'
   grep -E '^(mem|error) ' "$raw"
 } | awk -f scripts/bench-report.awk
 status=${PIPESTATUS[1]}

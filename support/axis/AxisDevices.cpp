@@ -81,10 +81,12 @@ HRESULT ConnectionPointObject::Advise(IUnknown* sink, DWORD* cookie) {
     if (cookie == nullptr) return E_POINTER;
     *cookie = 0;
     if (sink == nullptr) return E_POINTER;
-    HRESULT fault = core_->config(device_->kind()).adviseResult;
-    if (FAILED(fault)) {
-        record("Advise->", hresultText(fault));
-        return fault;
+    KindConfig& config = core_->config(device_->kind());
+    if (FAILED(config.adviseResult) && config.adviseFailures != 0) {
+        if (config.adviseFailures > 0) --config.adviseFailures;
+        *cookie = config.adviseFailureCookie;
+        record("Advise->", hresultText(config.adviseResult));
+        return config.adviseResult;
     }
     // A real source asks for the event interface, or for IDispatch, and keeps
     // the pointer it got.

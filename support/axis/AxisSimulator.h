@@ -26,6 +26,8 @@
 
 namespace AxisSim {
 
+_COM_SMARTPTR_TYPEDEF(IDispatch, __uuidof(IDispatch));
+
 enum class Kind { JogDial, KeyPad };
 
 /// DISPIDs of the event dispinterfaces (the keypad has no 3 and 4).
@@ -49,7 +51,9 @@ struct KindConfig {
     bool getItemNull = false;              ///< GetItem writes null for every index
     HRESULT getItemNullResult = S_OK;      ///< what GetItem answers when it writes null by request
     bool connectionPointContainer = true;  ///< false: devices refuse IConnectionPointContainer
-    HRESULT adviseResult = S_OK;           ///< a failure: Advise writes cookie 0 and holds nothing
+    HRESULT adviseResult = S_OK;           ///< a failure: Advise writes adviseFailureCookie and holds nothing
+    int adviseFailures = -1;               ///< how many Advise calls fail with adviseResult (-1: all)
+    DWORD adviseFailureCookie = 0;         ///< what a failing Advise writes into the cookie
     HRESULT unadviseResult = S_OK;         ///< a failure: Unadvise keeps the sink
     unsigned setBacklightMs = 0;           ///< how long SetBacklight takes before it is logged
 };
@@ -149,6 +153,9 @@ public:
     std::size_t sinkCount() const;
     /// Cookies of the sinks currently advised, in Advise order.
     std::vector<DWORD> cookies() const;
+    /// The sinks currently advised, each with a reference of the caller's own:
+    /// what a source that copies its sink list before Unadvise keeps.
+    std::vector<IDispatchPtr> sinks() const;
 
     /// Invokes `dispid` on every advised sink on the calling thread with the
     /// parameters given first-to-last (they are reversed into rgvarg, no named

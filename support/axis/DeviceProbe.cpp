@@ -28,6 +28,13 @@ std::vector<DWORD> DeviceProbe::cookies() const {
     return result;
 }
 
+std::vector<IDispatchPtr> DeviceProbe::sinks() const {
+    std::lock_guard lock(mutex_);
+    std::vector<IDispatchPtr> result;
+    for (const Connection& connection : connections_) result.emplace_back(connection.sink);
+    return result;
+}
+
 DWORD DeviceProbe::addSink(IDispatch* sink) {
     std::lock_guard lock(mutex_);
     DWORD cookie = nextCookie_++;

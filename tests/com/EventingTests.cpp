@@ -114,11 +114,12 @@ TEST_F(Eventing, UnhookOfUnboundEvent_FailsAndChangesNothing) {
     EXPECT_EQ(S_OK, receiver.unhook<JogSink>(&receiver, device.get(), 0));
 }
 
-TEST_F(Eventing, FailedAdvise_KeepsBindingAndIsRetriedByNextHook) {
+TEST_F(Eventing, FailedAdvise_KeepsBindingUnconnectedAndIsRetriedByNextHook) {
     std::shared_ptr<AxisSim::DeviceProbe> probe;
     auto device = makeDevice(Kind::JogDial, probe);
     RecordingReceiver receiver;
     sim.config(Kind::JogDial).adviseResult = CONNECT_E_ADVISELIMIT;
+    sim.config(Kind::JogDial).adviseFailureCookie = 77;  // written before the failure
     EXPECT_EQ(CONNECT_E_ADVISELIMIT, receiver.hook<JogSink>(&receiver, 4, device.get(), 0, 5));
     EXPECT_EQ(0u, probe->sinkCount());
     EXPECT_EQ(1, lockCount());
@@ -132,6 +133,7 @@ TEST_F(Eventing, FailedAdvise_KeepsBindingAndIsRetriedByNextHook) {
     EXPECT_EQ(S_OK, receiver.unhook<JogSink>(&receiver, device.get(), 0));
     EXPECT_EQ(S_OK, receiver.unhook<JogSink>(&receiver, device.get(), 3));
     EXPECT_EQ(0u, probe->sinkCount());
+    EXPECT_EQ(0u, sim.log().countPrefix("JogDialDevice#0.Unadvise(77)")) << sim.log().dump();
 }
 
 TEST_F(Eventing, SourceWithoutContainer_BindsUnconnectedAndUnhooksWithoutUnadvise) {

@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -45,21 +47,23 @@ TYPED_TEST_P(DriverLifecycle, BeforeInitialize_CountIsZeroAndUninitializeOnlyRel
     EXPECT_EQ(0, this->deviceCount());
 }
 
-TYPED_TEST_P(DriverLifecycle, NoComponent_FailsKeepsCountAndRetriesAfterCleanUninitialize) {
+TYPED_TEST_P(DriverLifecycle, NoComponent_FailsKeepsCountAndLeavesNothingBehind) {
     this->config().deviceCount = 3;
     ASSERT_FALSE(this->initialize());
     ASSERT_FALSE(this->uninitialize());
     this->config().registered = false;
     StandIn::RecordingListener listener(this->vm);
     const std::size_t globals = this->vm.liveGlobalRefs();
+    EXPECT_FALSE(this->registerKeyListener(&listener));
     for (int attempt = 0; attempt < 2; ++attempt) {
-        EXPECT_FALSE(this->registerKeyListener(&listener));
-        EXPECT_EQ(ioException(TypeParam::initFailed), this->initialize()) << attempt;
+        EXPECT_EQ(ioException(TypeParam::initFailed), this->initialize()) << "the real failure again, not COM's";
         EXPECT_EQ(3, this->deviceCount()) << "the count of the last initialisation that got that far";
-        EXPECT_FALSE(this->uninitialize());
-        EXPECT_EQ(0u, this->com->apartmentRefs()) << attempt;
-        EXPECT_EQ(globals, this->vm.liveGlobalRefs()) << "the listener was released";
+        EXPECT_EQ(0u, this->com->apartmentRefs()) << "the failure balanced its own CoInitialize";
     }
+    const int balanced = this->com->uninitializeCalls();
+    EXPECT_FALSE(this->uninitialize());
+    EXPECT_EQ(balanced, this->com->uninitializeCalls()) << "nothing of COM was left to uninitialise";
+    EXPECT_EQ(globals, this->vm.liveGlobalRefs()) << "the listener was released";
     EXPECT_EQ(1, this->sim.collectionsCreated(TypeParam::kind));
     EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, S_OK}), this->com->initializeResults());
 }
@@ -77,13 +81,14 @@ TYPED_TEST_P(DriverLifecycle, ZeroDevices_InitializesWithoutJavaBindingsOrReceiv
     EXPECT_EQ(0u, listener.count());
 }
 
-TYPED_TEST_P(DriverLifecycle, FailureAfterTheCount_KeepsCountAndUninitializeCleansUp) {
+TYPED_TEST_P(DriverLifecycle, FailureAfterTheCount_KeepsCountAndReleasesEverythingElse) {
     this->config().deviceCount = 2;
     this->config().getItemNull = true;
     EXPECT_EQ(ioException(TypeParam::noDevice), this->initialize());
     EXPECT_EQ(2, this->deviceCount());
+    EXPECT_EQ(0u, this->com->apartmentRefs()) << "the failure balanced its own CoInitialize";
+    EXPECT_TRUE(this->sim.log().contains(this->collectionAt() + "Release->0")) << "the failure kept the collection";
     EXPECT_FALSE(this->uninitialize());
-    EXPECT_EQ(0u, this->com->apartmentRefs());
 
     this->config().getItemNull = false;
     this->sim.log().clear();
@@ -311,36 +316,154 @@ TYPED_TEST_P(DriverLifecycle, ReplacingListenersUnderLoad_DeliversEveryEventExac
     EXPECT_GT(registrations, 1);
 }
 
-TYPED_TEST_P(DriverLifecycle, Library_StaysMappedWhileConnectedUntilUninitialize) {
-    // A copy of the library of its own, so that unmapping it harms nobody.
+TYPED_TEST_P(DriverLifecycle, Library_StaysMappedOnceConnected_ForLateEventsAndReturningListeners) {
+    // Private copies of the library, so that unmapping one harms nobody. A
+    // pinned copy stays loaded until the process ends; earlier runs' copies
+    // are deleted here.
     wchar_t path[MAX_PATH];
     ASSERT_NE(0u, GetModuleFileNameW(DravloLibrary::instance().module(), path, MAX_PATH));
-    const std::wstring copy = std::wstring(path) + L".pinned-" + std::to_wstring(GetCurrentProcessId()) + L".dll";
-    ASSERT_TRUE(CopyFileW(path, copy.c_str(), FALSE));
+    const std::wstring stem = std::wstring(path) + L".copy-";
+    const std::wstring folder = std::wstring(path, std::wcsrchr(path, L'\\') + 1);
+    WIN32_FIND_DATAW found;
+    if (HANDLE search = FindFirstFileW((stem + L"*").c_str(), &found); search != INVALID_HANDLE_VALUE) {
+        do DeleteFileW((folder + found.cFileName).c_str());
+        while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    const auto loadCopy = [&](const wchar_t* tag) {
+        const std::wstring copy = stem + tag + L"-" + std::to_wstring(GetCurrentProcessId()) + L".dll";
+        EXPECT_TRUE(CopyFileW(path, copy.c_str(), FALSE));
+        return std::pair{copy, LoadLibraryW(copy.c_str())};
+    };
     const std::string prefix = std::string("Java_applet_utils_dravlo_") + (std::strrchr(TypeParam::javaClass, '/') + 1);
-    const auto native = [](HMODULE module, const std::string& name) {
-        return reinterpret_cast<jint(JNICALL*)(JNIEnv*, jobject)>(
-            reinterpret_cast<void*>(GetProcAddress(module, name.c_str())));
+    const auto native = [&](HMODULE module, const char* name) {
+        return reinterpret_cast<void*>(GetProcAddress(module, (prefix + name).c_str()));
     };
+    using Call = jint(JNICALL*)(JNIEnv*, jobject);
     const auto call = [&](HMODULE module, const char* name) {
-        return this->callJava([&](JNIEnv* e, jobject self) { native(module, prefix + name)(e, self); });
+        return this->callJava([&](JNIEnv* e, jobject self) { reinterpret_cast<Call>(native(module, name))(e, self); });
     };
-    HMODULE module = LoadLibraryW(copy.c_str());
-    ASSERT_NE(nullptr, module);
-    EXPECT_FALSE(call(module, "_initializeImpl"));
-    FreeLibrary(module);
-    EXPECT_EQ(module, GetModuleHandleW(copy.c_str())) << "unmapped while a device may still call it";
-    ASSERT_EQ(module, LoadLibraryW(copy.c_str()));
-    EXPECT_FALSE(call(module, "_uninitializeImpl"));
-    FreeLibrary(module);
-    EXPECT_EQ(nullptr, GetModuleHandleW(copy.c_str())) << "uninitializeImpl kept its hold on the library";
-    DeleteFileW(copy.c_str());
+
+    // A device that copied its sink list before Unadvise fires after the
+    // teardown, and after the host let go of the library.
+    const auto [lateCopy, late] = loadCopy(L"late");
+    ASSERT_NE(nullptr, late);
+    EXPECT_FALSE(call(late, "_initializeImpl"));
+    std::vector<AxisSim::IDispatchPtr> kept = this->device()->sinks();
+    ASSERT_EQ(1u, kept.size());
+    EXPECT_FALSE(call(late, "_uninitializeImpl"));
+    FreeLibrary(late);
+    EXPECT_EQ(late, GetModuleHandleW(lateCopy.c_str())) << "unmapped while a device may still call it";
+    std::vector<_variant_t> args = AxisSim::intArgs({1, 0});  // reversed: button 1 of device 0
+    DISPPARAMS params{reinterpret_cast<VARIANTARG*>(args.data()), nullptr, 2, 0};
+    EXPECT_EQ(S_OK, kept[0]->Invoke(AxisSim::Dispid::ButtonDown, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                    &params, nullptr, nullptr, nullptr));
+    kept.clear();
+
+    // A listener tears its driver down while the host frees the library on
+    // another thread; then the listener returns into the library.
+    const auto [returnCopy, returning] = loadCopy(L"return");
+    ASSERT_NE(nullptr, returning);
+    StandIn::RecordingListener listener(this->vm);
+    listener.runInCallbacks([&, module = returning](JNIEnv* e) {
+        reinterpret_cast<Call>(native(module, "_uninitializeImpl"))(e, this->vm.newInstance(e, TypeParam::javaClass));
+        std::thread([module] { FreeLibrary(module); }).join();
+    });
+    using Register = void(JNICALL*)(JNIEnv*, jobject, jobject);
+    EXPECT_FALSE(this->callJava([&](JNIEnv* e, jobject self) {
+        reinterpret_cast<Register>(native(returning, "_registerKeyListenerImpl"))(e, self, listener.newInstance(e));
+    }));
+    EXPECT_FALSE(call(returning, "_initializeImpl"));
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, this->device()->fire(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 1})));
+    EXPECT_EQ(1u, listener.count());
+    EXPECT_EQ(returning, GetModuleHandleW(returnCopy.c_str()));
+}
+
+TYPED_TEST_P(DriverLifecycle, TeardownFromListenerWhileAnotherRuns_DoesNotWaitButTheJavaThreadDoes) {
+    StandIn::RecordingListener listener(this->vm);
+    std::mutex mutex;
+    std::condition_variable changed;
+    int calls = 0;
+    bool slowRunning = false, slowFinished = false, released = false;  // guarded by mutex
+    listener.runInCallbacks([&](JNIEnv* e) {
+        std::unique_lock lock(mutex);
+        if (calls++ == 0) {  // the slow call: runs until the test lets it go
+            slowRunning = true;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(10), [&] { return released; });
+            slowFinished = true;
+        } else {  // a "power" button: tears its driver down
+            lock.unlock();
+            EXPECT_EQ(0, this->natives.uninitializeImpl(e, this->vm.newInstance(e, TypeParam::javaClass)));
+        }
+    });
+    ASSERT_FALSE(this->registerKeyListener(&listener));
+    ASSERT_FALSE(this->initialize());
+    auto device = this->device();
+    device->deliverOutsideLock(true);
+    std::thread slow([&] { device->fire(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 1})); });
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return slowRunning; }));
+    }
+    device->fireOnNewThread(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 2}));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_FALSE(slowFinished) << "the listener's teardown waited for another thread's listener call";
+    }
+    EXPECT_TRUE(this->sim.log().contains(this->at() + "Release->0")) << this->sim.log().dump();
+    // Let the slow call go only a while after the Java thread's uninitialise
+    // began, so a call that returns early is caught.
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    });
+    EXPECT_FALSE(this->uninitialize());
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_TRUE(slowFinished) << "uninitializeImpl returned while a listener call was still running";
+    }
+    releaser.join();
+    slow.join();
+    EXPECT_EQ(2u, listener.count());
+    EXPECT_EQ(1, this->com->uninitializeCalls()) << "COM balanced once, on the initialising thread";
+    EXPECT_EQ(0u, this->com->apartmentRefs());
+}
+
+TYPED_TEST_P(DriverLifecycle, InitializeOnAnotherThreadWhileConnected_ReconnectsAndDeliversEachEventOnce) {
+    StandIn::RecordingListener listener(this->vm);
+    ASSERT_FALSE(this->registerKeyListener(&listener));
+    ASSERT_FALSE(this->initialize());
+    const std::string device = this->at();
+    this->device()->fireOnNewThread(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 1}));
+    std::thread other([&] {
+        const AxisSim::InitializeSpyRegistration classes = this->sim.registerOnInitialize();
+        EXPECT_FALSE(this->initialize());
+        this->device()->fireOnNewThread(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 2}));
+        EXPECT_FALSE(this->uninitialize());
+    });
+    other.join();
+    EXPECT_EQ(2, this->sim.collectionsCreated(TypeParam::kind));
+    ASSERT_EQ(2u, listener.count()) << "the listener survives a new initialisation";
+    EXPECT_EQ(1, listener.events()[0].at("fButtonNumber"));
+    EXPECT_EQ(2, listener.events()[1].at("fButtonNumber"));
+    EXPECT_EQ(2u, this->sim.log().count(device + "Advise(1)")) << this->sim.log().dump();
+    EXPECT_EQ(2u, this->sim.log().count(device + "Unadvise(1)"));
+    const std::ptrdiff_t second =
+        this->sim.log().indexOf(device + "Advise(1)", 1 + this->sim.log().indexOf(device + "Advise(1)"));
+    EXPECT_GT(second, this->sim.log().indexOf(device + "Release->0"))
+        << "the first connection went before the second came";
+    EXPECT_EQ(1u, this->com->apartmentRefs()) << "the test thread still owes its own CoUninitialize";
+    EXPECT_FALSE(this->uninitialize());
+    EXPECT_EQ(1, this->com->uninitializeCalls());
 }
 
 REGISTER_TYPED_TEST_SUITE_P(DriverLifecycle, BeforeInitialize_CountIsZeroAndUninitializeOnlyReleasesListeners,
-                            NoComponent_FailsKeepsCountAndRetriesAfterCleanUninitialize,
+                            NoComponent_FailsKeepsCountAndLeavesNothingBehind,
                             ZeroDevices_InitializesWithoutJavaBindingsOrReceiver,
-                            FailureAfterTheCount_KeepsCountAndUninitializeCleansUp,
+                            FailureAfterTheCount_KeepsCountAndReleasesEverythingElse,
                             InitializeTwiceOnOneThread_SecondFailsAndFirstStaysOpenUntilUninitialize,
                             Uninitialize_ReleasesCollectionFirstThenStopsClosesAndReleasesDevice,
                             KeyEvents_ReachTheRegisteredJavaListenerFromAnyThread,
@@ -348,6 +471,8 @@ REGISTER_TYPED_TEST_SUITE_P(DriverLifecycle, BeforeInitialize_CountIsZeroAndUnin
                             ListenerUninitializingInItsCallback_TearsDownAndCanInitializeAgain,
                             UninitializeOnAnotherThreadWithItsOwnCom_LeavesThatComAndOwesTheInitialisingThread,
                             ReplacingListenersUnderLoad_DeliversEveryEventExactlyOnce,
-                            Library_StaysMappedWhileConnectedUntilUninitialize);
+                            Library_StaysMappedOnceConnected_ForLateEventsAndReturningListeners,
+                            TeardownFromListenerWhileAnotherRuns_DoesNotWaitButTheJavaThreadDoes,
+                            InitializeOnAnotherThreadWhileConnected_ReconnectsAndDeliversEachEventOnce);
 
 }  // namespace DriverTests

@@ -17,6 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "applet_utils_dravlo_JogDialDriver.h"
+#include "applet_utils_dravlo_KeyPadDriver.h"
+#include "bridge/Messages.h"
 #include "support/axis/AxisSimulator.h"
 #include "support/jvm/GTestSupport.h"
 
@@ -88,6 +91,37 @@ private:
     int uninitializeCalls_ = 0;
     int mismatched_ = 0;
     DWORD apartmentRefs_ = 0;
+};
+
+/// The natives table of each driver (see DriverTest).
+struct JogDialNatives {
+    static constexpr const char* javaClass = StandIn::Java::JogDialDriver;
+    static constexpr AxisSim::Kind kind = AxisSim::Kind::JogDial;
+    static constexpr const char* comInitFailed = Dravlo::Messages::JogDialComInitFailed;
+    static constexpr const char* initFailed = Dravlo::Messages::JogDialInitFailed;
+    static constexpr const char* noDevice = Dravlo::Messages::JogDialNoDevice;
+
+    std::string missing;
+    DRAVLO_NATIVE(JogDialDriver, initializeImpl);
+    DRAVLO_NATIVE(JogDialDriver, uninitializeImpl);
+    DRAVLO_NATIVE(JogDialDriver, getNumberOfDevicesImpl);
+    DRAVLO_NATIVE(JogDialDriver, registerKeyListenerImpl);
+    DRAVLO_NATIVE(JogDialDriver, registerDialListenerImpl);
+};
+
+struct KeyPadNatives {
+    static constexpr const char* javaClass = StandIn::Java::KeyPadDriver;
+    static constexpr AxisSim::Kind kind = AxisSim::Kind::KeyPad;
+    static constexpr const char* comInitFailed = Dravlo::Messages::KeyPadComInitFailed;
+    static constexpr const char* initFailed = Dravlo::Messages::KeyPadInitFailed;
+    static constexpr const char* noDevice = Dravlo::Messages::KeyPadNoDevice;
+
+    std::string missing;
+    DRAVLO_NATIVE(KeyPadDriver, initializeImpl);
+    DRAVLO_NATIVE(KeyPadDriver, uninitializeImpl);
+    DRAVLO_NATIVE(KeyPadDriver, getNumberOfDevicesImpl);
+    DRAVLO_NATIVE(KeyPadDriver, registerKeyListenerImpl);
+    DRAVLO_NATIVE(KeyPadDriver, executeCommandImpl);
 };
 
 /// A java.io.IOException with `message`, as callNative reports it.

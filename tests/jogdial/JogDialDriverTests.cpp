@@ -2,26 +2,9 @@
 // exports: the shared life cycle, and the dial events of device 0 reaching
 // the Java dial listener.
 
-#include "applet_utils_dravlo_JogDialDriver.h"
-#include "bridge/Messages.h"
 #include "tests/driver/DriverLifecycleTests.h"
 
 namespace DriverTests {
-
-struct JogDialNatives {
-    static constexpr const char* javaClass = StandIn::Java::JogDialDriver;
-    static constexpr AxisSim::Kind kind = AxisSim::Kind::JogDial;
-    static constexpr const char* comInitFailed = Dravlo::Messages::JogDialComInitFailed;
-    static constexpr const char* initFailed = Dravlo::Messages::JogDialInitFailed;
-    static constexpr const char* noDevice = Dravlo::Messages::JogDialNoDevice;
-
-    std::string missing;
-    DRAVLO_NATIVE(JogDialDriver, initializeImpl);
-    DRAVLO_NATIVE(JogDialDriver, uninitializeImpl);
-    DRAVLO_NATIVE(JogDialDriver, getNumberOfDevicesImpl);
-    DRAVLO_NATIVE(JogDialDriver, registerKeyListenerImpl);
-    DRAVLO_NATIVE(JogDialDriver, registerDialListenerImpl);
-};
 
 INSTANTIATE_TYPED_TEST_SUITE_P(JogDial, DriverLifecycle, JogDialNatives);
 
