@@ -28,38 +28,38 @@ LocalRef<jobject> newEventObject(JNIEnv* env, const std::string& className, jmet
 
 void DialEventBinding::bind(JNIEnv* env) {
     JniLookup lookup(env);
-    deviceId_ = lookup.fieldId(DialEventClassName, "fDeviceID", IntSignature);
-    eventType_ = lookup.fieldId(DialEventClassName, "fEventType", IntSignature);
-    shuttleState_ = lookup.fieldId(DialEventClassName, "fShuttleState", IntSignature);
-    jogDirection_ = lookup.fieldId(DialEventClassName, "fJogDirection", IntSignature);
-    constructor_ = lookup.methodId(DialEventClassName, Constructor, NoArguments);
+    deviceId_.store(lookup.fieldId(DialEventClassName, "fDeviceID", IntSignature), std::memory_order_relaxed);
+    eventType_.store(lookup.fieldId(DialEventClassName, "fEventType", IntSignature), std::memory_order_relaxed);
+    shuttleState_.store(lookup.fieldId(DialEventClassName, "fShuttleState", IntSignature), std::memory_order_relaxed);
+    jogDirection_.store(lookup.fieldId(DialEventClassName, "fJogDirection", IntSignature), std::memory_order_relaxed);
+    constructor_.store(lookup.methodId(DialEventClassName, Constructor, NoArguments), std::memory_order_relaxed);
 }
 
 LocalRef<jobject> DialEventBinding::create(JNIEnv* env, const DialEventRecord& record) const {
-    LocalRef<jobject> event = newEventObject(env, DialEventClassName, constructor_);
+    LocalRef<jobject> event = newEventObject(env, DialEventClassName, constructor_.load(std::memory_order_relaxed));
     if (event) {
-        env->SetIntField(event.get(), deviceId_, record.deviceId);
-        env->SetIntField(event.get(), eventType_, record.eventType);
-        env->SetIntField(event.get(), shuttleState_, record.shuttleState);
-        env->SetIntField(event.get(), jogDirection_, record.jogDirection);
+        env->SetIntField(event.get(), deviceId_.load(std::memory_order_relaxed), record.deviceId);
+        env->SetIntField(event.get(), eventType_.load(std::memory_order_relaxed), record.eventType);
+        env->SetIntField(event.get(), shuttleState_.load(std::memory_order_relaxed), record.shuttleState);
+        env->SetIntField(event.get(), jogDirection_.load(std::memory_order_relaxed), record.jogDirection);
     }
     return event;
 }
 
 void KeyEventBinding::bind(JNIEnv* env) {
     JniLookup lookup(env);
-    deviceId_ = lookup.fieldId(KeyEventClassName, "fDeviceID", IntSignature);
-    eventType_ = lookup.fieldId(KeyEventClassName, "fEventType", IntSignature);
-    buttonNumber_ = lookup.fieldId(KeyEventClassName, "fButtonNumber", IntSignature);
-    constructor_ = lookup.methodId(KeyEventClassName, Constructor, NoArguments);
+    deviceId_.store(lookup.fieldId(KeyEventClassName, "fDeviceID", IntSignature), std::memory_order_relaxed);
+    eventType_.store(lookup.fieldId(KeyEventClassName, "fEventType", IntSignature), std::memory_order_relaxed);
+    buttonNumber_.store(lookup.fieldId(KeyEventClassName, "fButtonNumber", IntSignature), std::memory_order_relaxed);
+    constructor_.store(lookup.methodId(KeyEventClassName, Constructor, NoArguments), std::memory_order_relaxed);
 }
 
 LocalRef<jobject> KeyEventBinding::create(JNIEnv* env, const KeyEventRecord& record) const {
-    LocalRef<jobject> event = newEventObject(env, KeyEventClassName, constructor_);
+    LocalRef<jobject> event = newEventObject(env, KeyEventClassName, constructor_.load(std::memory_order_relaxed));
     if (event) {
-        env->SetIntField(event.get(), deviceId_, record.deviceId);
-        env->SetIntField(event.get(), eventType_, record.eventType);
-        env->SetIntField(event.get(), buttonNumber_, record.buttonNumber);
+        env->SetIntField(event.get(), deviceId_.load(std::memory_order_relaxed), record.deviceId);
+        env->SetIntField(event.get(), eventType_.load(std::memory_order_relaxed), record.eventType);
+        env->SetIntField(event.get(), buttonNumber_.load(std::memory_order_relaxed), record.buttonNumber);
     }
     return event;
 }

@@ -1,10 +1,15 @@
 #pragma once
 // Cached identifiers of the Java event classes, and the building of one Java
 // event object per device event. Bound once per initialisation on the Java
-// thread, before any event can arrive; read on event threads afterwards.
+// thread, before its receiver's events can arrive; read on event threads
+// afterwards. A listener that initialises again from its callback binds anew
+// while an earlier receiver's deliveries may still read them, so each
+// identifier is atomic (relaxed: it is the same value every time).
 // No class reference is held: the class is found by name for every event.
 
 #include <jni.h>
+
+#include <atomic>
 
 #include "bridge/EventRecords.h"
 #include "bridge/LocalRef.h"
@@ -24,11 +29,11 @@ public:
     LocalRef<jobject> create(JNIEnv* env, const DialEventRecord& record) const;
 
 private:
-    jfieldID deviceId_ = nullptr;
-    jfieldID eventType_ = nullptr;
-    jfieldID shuttleState_ = nullptr;
-    jfieldID jogDirection_ = nullptr;
-    jmethodID constructor_ = nullptr;
+    std::atomic<jfieldID> deviceId_{nullptr};
+    std::atomic<jfieldID> eventType_{nullptr};
+    std::atomic<jfieldID> shuttleState_{nullptr};
+    std::atomic<jfieldID> jogDirection_{nullptr};
+    std::atomic<jmethodID> constructor_{nullptr};
 };
 
 class KeyEventBinding {
@@ -41,10 +46,10 @@ public:
     LocalRef<jobject> create(JNIEnv* env, const KeyEventRecord& record) const;
 
 private:
-    jfieldID deviceId_ = nullptr;
-    jfieldID eventType_ = nullptr;
-    jfieldID buttonNumber_ = nullptr;
-    jmethodID constructor_ = nullptr;
+    std::atomic<jfieldID> deviceId_{nullptr};
+    std::atomic<jfieldID> eventType_{nullptr};
+    std::atomic<jfieldID> buttonNumber_{nullptr};
+    std::atomic<jmethodID> constructor_{nullptr};
 };
 
 }  // namespace Dravlo

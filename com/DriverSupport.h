@@ -128,15 +128,18 @@ public:
     ~DriverConnection() = default;  // abandons: see DriverOwned
 
     /// initialize: COM on this thread, then the existing connection (if any)
-    /// torn down as disconnect would, then a new collection filled by the
-    /// creation sequence and counted into `deviceCount`; with a device,
-    /// `build(collection, count)` makes the receiver (listeners in place),
-    /// which is then hooked and started. Throws IOException, JNIException or
-    /// _com_error; a failure leaves nothing behind: the new collection is
-    /// released and this call's CoInitialize balanced.
-    template <class Build>
+    /// torn down as disconnect would (but the Java listeners stay), then a new
+    /// collection filled by the creation sequence and counted into
+    /// `deviceCount`; with a device, `build(collection, count)` makes the
+    /// receiver (listeners in place), which is then hooked and started. A
+    /// listener that uninitialises while this connection is being hooked has
+    /// it torn down (with `releaseListeners`) before this returns. Throws
+    /// IOException, JNIException or _com_error; a failure leaves nothing
+    /// behind: the new collection is released and this call's CoInitialize
+    /// balanced.
+    template <class ReleaseListeners, class Build>
     void connect(ComInitialization& com, REFCLSID clsid, const char* comFailureMessage, const char* busyMessage,
-                 std::atomic<std::int32_t>& deviceCount, Build&& build);
+                 std::atomic<std::int32_t>& deviceCount, ReleaseListeners&& releaseListeners, Build&& build);
 
     /// uninitialize: tears the connection down (collection first, then the
     /// receiver: no new delivery or command, wait for commands, Stop, unhook,
@@ -169,7 +172,8 @@ private:
     std::mutex mutex_;
     std::condition_variable idle_;  // an operation ended
     Phase busy_ = Phase::None;
-    bool busyMayWait_ = false;  // the operation in progress may wait for deliveries
+    bool busyMayWait_ = false;      // the operation in progress may wait for deliveries
+    bool pendingTeardown_ = false;  // a listener uninitialised while the connection in progress was hooked
     DriverOwned<CollectionPtr> collection_;
     DriverOwned<Receiver> receiver_;
     // Rundowns of torn-down receivers that may still have deliveries running.
@@ -206,8 +210,8 @@ void DriverConnection<CollectionPtr, Receiver>::tearDownTaken() {
         if (receiver_) draining_.push_back(receiver_->rundown());  // may throw: nothing taken yet
         collection = std::move(collection_);
         receiver = receiver_.release();
+        if (receiver != nullptr) receiver->refuseEntries();
     }
-    if (receiver != nullptr) receiver->refuseEntries();
     collection.reset();
     if (receiver == nullptr) return;
     receiver->waitForCommands();
@@ -227,10 +231,11 @@ void DriverConnection<CollectionPtr, Receiver>::waitForDrain() {
 }
 
 template <class CollectionPtr, class Receiver>
-template <class Build>
+template <class ReleaseListeners, class Build>
 void DriverConnection<CollectionPtr, Receiver>::connect(ComInitialization& com, REFCLSID clsid,
                                                         const char* comFailureMessage, const char* busyMessage,
-                                                        std::atomic<std::int32_t>& deviceCount, Build&& build) {
+                                                        std::atomic<std::int32_t>& deviceCount,
+                                                        ReleaseListeners&& releaseListeners, Build&& build) {
     com.initialize(comFailureMessage);
     struct ComDebt {  // this call's CoInitialize, balanced unless the connection stands
         ComInitialization& com;
@@ -268,6 +273,15 @@ void DriverConnection<CollectionPtr, Receiver>::connect(ComInitialization& com, 
     if (hooked == nullptr) return;
     hooked->open();
     hooked->start();
+    bool pending = false;
+    {
+        std::lock_guard lock(mutex_);
+        pending = std::exchange(pendingTeardown_, false);
+    }
+    if (pending) {
+        tearDownTaken();
+        releaseListeners();
+    }
 }
 
 template <class CollectionPtr, class Receiver>
@@ -284,6 +298,12 @@ void DriverConnection<CollectionPtr, Receiver>::disconnect(ComInitialization& co
         if (begin(lock, Phase::Teardown, delivering)) {
             ours = inProgress != Phase::Teardown;
             if (!ours) busy_ = Phase::None;
+        } else if (busy_ == Phase::Connect && receiver_) {
+            // The connect in progress cannot be waited for from here; its new
+            // receiver takes no more deliveries, and the connect tears it
+            // down once it is hooked.
+            receiver_->refuseEntries();
+            pendingTeardown_ = true;
         }
     }
     if (ours) {

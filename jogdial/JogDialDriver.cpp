@@ -11,6 +11,7 @@ namespace Dravlo {
 void JogDialDriver::initialize(JNIEnv* env) {
     connection.connect(
         com, CLSID_AxisJogDial, Messages::JogDialComInitFailed, Messages::JogDialInitFailed, deviceCount,
+        [&] { releaseJavaListeners(env); },
         [&](IJogDialCollectionPtr& collection, int) {
             vmBinding.bind(env);
             keyEventBinding.bind(env);
@@ -26,10 +27,12 @@ void JogDialDriver::initialize(JNIEnv* env) {
 }
 
 void JogDialDriver::uninitialize(JNIEnv* env) {
-    connection.disconnect(com, [&] {
-        keyListenerRef.release(env);
-        dialListenerRef.release(env);
-    });
+    connection.disconnect(com, [&] { releaseJavaListeners(env); });
+}
+
+void JogDialDriver::releaseJavaListeners(JNIEnv* env) {
+    keyListenerRef.release(env);
+    dialListenerRef.release(env);
 }
 
 void JogDialDriver::registerDialListener(JNIEnv* env, jobject listener) {

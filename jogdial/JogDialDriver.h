@@ -52,6 +52,9 @@ public:
     void onDialEvent(const DialEventRecord& event) override;
 
 private:
+    /// Deletes the global references to the registered Java listeners.
+    void releaseJavaListeners(JNIEnv* env);
+
     DriverConnection<IJogDialCollectionPtr, JogDial> connection;
     std::atomic<std::int32_t> deviceCount{0};
     ComInitialization com;

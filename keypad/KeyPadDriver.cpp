@@ -11,6 +11,7 @@ namespace Dravlo {
 void KeyPadDriver::initialize(JNIEnv* env) {
     connection.connect(
         com, CLSID_AxisKeyPad, Messages::KeyPadComInitFailed, Messages::KeyPadInitFailed, deviceCount,
+        [&] { releaseJavaListeners(env); },
         [&](IKeyPadCollectionPtr& collection, int) {
             vmBinding.bind(env);
             keyEventBinding.bind(env);
@@ -25,8 +26,10 @@ void KeyPadDriver::initialize(JNIEnv* env) {
 }
 
 void KeyPadDriver::uninitialize(JNIEnv* env) {
-    connection.disconnect(com, [&] { keyListenerRef.release(env); });
+    connection.disconnect(com, [&] { releaseJavaListeners(env); });
 }
+
+void KeyPadDriver::releaseJavaListeners(JNIEnv* env) { keyListenerRef.release(env); }
 
 void KeyPadDriver::registerKeyListener(JNIEnv* env, jobject listener) {
     keyListenerRef.registerListener(env, listener, OnKeyEventMethod, OnKeyEventSignature);

@@ -43,6 +43,9 @@ public:
     void onKeyEvent(const KeyEventRecord& event) override;
 
 private:
+    /// Deletes the global references to the registered Java listeners.
+    void releaseJavaListeners(JNIEnv* env);
+
     DriverConnection<IKeyPadCollectionPtr, KeyPad> connection;
     std::atomic<std::int32_t> deviceCount{0};
     ComInitialization com;

@@ -164,6 +164,7 @@ public:
     HRESULT STDMETHODCALLTYPE Slot6() override { return unused("Slot6"); }
     HRESULT STDMETHODCALLTYPE Start() override {
         record("Start");
+        if (const auto& onStart = core_->config(probe_->kind()).onStart) onStart(*probe_);
         if (core_->observer) core_->observer->started(core_, probe_);
         return S_OK;
     }

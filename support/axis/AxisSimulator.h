@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -39,6 +40,8 @@ inline constexpr DISPID JogMove = 4;
 inline constexpr DISPID Error = 5;
 }  // namespace Dispid
 
+class DeviceProbe;
+
 /// Sizes and faults of one kind of driver object. deviceCount is read when a
 /// driver object is created; everything else when the call concerned happens.
 /// Change it only while no other thread calls into the simulator.
@@ -56,6 +59,7 @@ struct KindConfig {
     DWORD adviseFailureCookie = 0;         ///< what a failing Advise writes into the cookie
     HRESULT unadviseResult = S_OK;         ///< a failure: Unadvise keeps the sink
     unsigned setBacklightMs = 0;           ///< how long SetBacklight takes before it is logged
+    std::function<void(DeviceProbe&)> onStart;  ///< called by a device's Start, on its caller's thread
 };
 
 /// Where an installed simulator sends its log entries instead of memory.

@@ -250,6 +250,28 @@ TYPED_TEST_P(DriverLifecycle, ListenerUninitializingInItsCallback_TearsDownAndCa
     ASSERT_EQ(2u, listener.count());
     EXPECT_EQ(4, listener.events()[1].at("fButtonNumber"));
     EXPECT_FALSE(this->uninitialize());
+
+    // An event on another thread while initializeImpl is still starting the
+    // device, whose listener uninitialises: the new connection is down before
+    // initializeImpl returns, and nothing is delivered after the listener's call.
+    listener.runInCallbacks([this](JNIEnv* e) {
+        EXPECT_EQ(0, this->natives.uninitializeImpl(e, this->vm.newInstance(e, TypeParam::javaClass)));
+    });
+    ASSERT_FALSE(this->registerKeyListener(&listener));
+    this->config().onStart = [](AxisSim::DeviceProbe& device) {
+        device.fireOnNewThread(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 5}));
+        device.fireOnNewThread(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 6}));
+    };
+    this->sim.log().clear();
+    ASSERT_FALSE(this->initialize());
+    this->config().onStart = nullptr;
+    const std::string again = this->at();
+    EXPECT_EQ(3u, listener.count()) << "delivered after the listener's uninitializeImpl returned";
+    EXPECT_TRUE(this->sim.log().inOrder(
+        {again + "Start", again + "Stop", again + "Unadvise(1)", again + "Close", again + "Release->0"}))
+        << this->sim.log().dump();
+    EXPECT_FALSE(this->registerKeyListener(nullptr));
+    EXPECT_FALSE(this->uninitialize());
 }
 
 TYPED_TEST_P(DriverLifecycle, UninitializeOnAnotherThreadWithItsOwnCom_LeavesThatComAndOwesTheInitialisingThread) {
