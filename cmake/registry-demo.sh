@@ -7,6 +7,10 @@
 # Usage: registry-demo.sh BINDIR PREFIX [SESSION] [-- COMMAND [ARGS...]]
 #   PREFIX is deleted first; an empty SESSION is the simulator's default.
 #   DRAVLO_REGISTER: the DLLs to register (default "Dravlo.dll AxisSimulator.dll").
+#   DRAVLO_INSTALL_DIR: a folder under the prefix's drive C: ("users/Дмитрий/App") that the
+#     DLLs are copied to, registered from and the program run in; default BINDIR itself.
+#   DRAVLO_ACP: the ANSI code page the prefix must have (checked when set), so that a
+#     folder named outside it is what is tried.
 set -u
 usage='usage: registry-demo.sh BINDIR PREFIX [SESSION] [-- COMMAND [ARGS...]]'
 bin=$(cd "${1:?$usage}" && pwd)
@@ -33,7 +37,12 @@ stop_wine() {
 }
 trap stop_wine EXIT
 fail() { echo "FAILED: $*"; exit 1; }
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+windows_path() {
+  case "$1" in
+    "$prefix"/drive_c/*) local rest=${1#"$prefix"/drive_c/}; printf 'C:\\%s' "${rest//\//\\}" ;;
+    *) printf 'Z:%s' "${1//\//\\}" ;;
+  esac
+}
 
 # What either DLL may write: the simulator's two classes, the library's type
 # library and the event interfaces it describes.
@@ -46,6 +55,19 @@ stop_wine
 rm -rf "$prefix"
 # Wine's one-time set-up messages stay out of the demo's output.
 run cmd.exe /c exit 0 >/dev/null 2>&1
+if [ -n "${DRAVLO_ACP:-}" ]; then
+  acp=$(run reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP 2>/dev/null |
+        sed -n 's/.*ACP *REG_SZ *\([0-9]*\).*/\1/p')
+  [ "$acp" = "$DRAVLO_ACP" ] || fail "the prefix's ANSI code page is ${acp:-unknown}, not $DRAVLO_ACP"
+  echo "The prefix's ANSI code page: $acp"
+fi
+if [ -n "${DRAVLO_INSTALL_DIR:-}" ]; then
+  install="$prefix/drive_c/$DRAVLO_INSTALL_DIR"
+  mkdir -p "$install" || fail "cannot make $install"
+  for dll in "${dlls[@]}"; do cp "$bin/$dll" "$install/" || fail "cannot copy $dll"; done
+  bin=$install
+  echo "Copied to $(windows_path "$install")"
+fi
 
 echo "Installing in a fresh Wine prefix:"
 for dll in "${dlls[@]}"; do

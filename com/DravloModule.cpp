@@ -74,4 +74,14 @@ CAtlModule* currentModule() noexcept { return theModule.load(); }
 
 HINSTANCE moduleInstance() noexcept { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
+HRESULT moduleFileName(HINSTANCE module, wchar_t (&name)[MAX_PATH]) noexcept {
+    DWORD length = GetModuleFileNameW(module, name, MAX_PATH);
+    if (length == 0) {
+        DWORD error = GetLastError();
+        return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    }
+    if (length >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    return S_OK;
+}
+
 }  // namespace Dravlo

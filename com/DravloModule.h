@@ -133,4 +133,10 @@ CAtlModule* currentModule() noexcept;
 /// the product; the test program when the code is linked statically).
 HINSTANCE moduleInstance() noexcept;
 
+/// The full file name of `module` in UTF-16, so that a folder named in any
+/// script survives: S_OK; HRESULT_FROM_WIN32 of the thread's last error when
+/// the call fails (E_FAIL should it leave none);
+/// HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) when the name fills the buffer.
+HRESULT moduleFileName(HINSTANCE module, wchar_t (&name)[MAX_PATH]) noexcept;
+
 }  // namespace Dravlo

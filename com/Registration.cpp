@@ -1,9 +1,10 @@
 #include "com/Registration.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <memory>
 
-#include "bridge/TextConversion.h"
+#include "com/DravloModule.h"
 #include "com/SinkSupport.h"
 
 namespace Dravlo {
@@ -30,8 +31,7 @@ struct BstrFree {
 using OwnedBstr = std::unique_ptr<OLECHAR, BstrFree>;
 
 /// Where the extension of `name` starts (its last dot after its last
-/// backslash), or its terminator when it has none. Working on the UTF-16 form
-/// keeps a trail byte of a double-byte character from passing for a backslash.
+/// backslash), or its terminator when it has none.
 wchar_t* extensionOf(wchar_t* name) noexcept {
     wchar_t* extension = nullptr;
     wchar_t* p = name;
@@ -46,7 +46,7 @@ wchar_t* extensionOf(wchar_t* name) noexcept {
 }
 
 HRESULT loadModuleTypeLib(HINSTANCE module, ComRef<ITypeLib>& library, OwnedBstr& path) noexcept {
-    char fileName[MAX_PATH];
+    wchar_t fileName[MAX_PATH];
     HRESULT hr = moduleFileName(module, fileName);
     if (FAILED(hr)) return hr;
     BSTR loadedPath = nullptr;
@@ -57,22 +57,14 @@ HRESULT loadModuleTypeLib(HINSTANCE module, ComRef<ITypeLib>& library, OwnedBstr
 
 }  // namespace
 
-HRESULT moduleFileName(HINSTANCE module, char (&name)[MAX_PATH]) noexcept {
-    DWORD length = GetModuleFileNameA(module, name, MAX_PATH);
-    if (length == 0) {
-        DWORD error = GetLastError();
-        return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
-    }
-    if (length >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    return S_OK;
-}
-
-HRESULT loadTypeLibNear(const char* fileName, ITypeLib** library, BSTR* path) noexcept {
+HRESULT loadTypeLibNear(const wchar_t* fileName, ITypeLib** library, BSTR* path) noexcept {
     *library = nullptr;
     *path = nullptr;
     // A name of up to MAX_PATH - 1 characters with ".tlb" appended still fits.
     wchar_t name[MAX_PATH + 4];
-    if (narrowToWide(name, fileName, MAX_PATH, CP_THREAD_ACP) == nullptr) return E_OUTOFMEMORY;
+    const wchar_t* end = std::find(fileName, fileName + MAX_PATH, L'\0');
+    if (end == fileName + MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    std::wmemcpy(name, fileName, end - fileName + 1);
 
     ComRef<ITypeLib> loaded;
     HRESULT hr = LoadTypeLib(name, loaded.put());

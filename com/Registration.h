@@ -4,8 +4,8 @@
 // machine-wide, and unregistering means removing exactly that registration;
 // no CLSID, ProgID or AppID key is ever written. Both entry points run on the
 // caller's thread, with its thread locale set to LOCALE_SYSTEM_DEFAULT for
-// their duration (so CP_THREAD_ACP is the system's ANSI code page, the one
-// the 8-bit module-file-name call answers in).
+// their duration. The library's own file name is taken in UTF-16 (see
+// moduleFileName), so no code page stands between it and LoadTypeLib.
 
 #include <windows.h>
 #include <oleauto.h>
@@ -14,19 +14,14 @@
 
 namespace Dravlo {
 
-/// The file name of `module` by the 8-bit module-file-name call into `name`:
-/// S_OK; HRESULT_FROM_WIN32 of the thread's last error when the call fails
-/// (E_FAIL should it leave none); HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)
-/// when the name fills the buffer.
-HRESULT moduleFileName(HINSTANCE module, char (&name)[MAX_PATH]) noexcept;
-
-/// Loads the type library of the file `fileName` (8-bit, thread's ANSI code
-/// page), else of the ".tlb" beside it: its extension (the last dot after the
-/// last backslash) replaced, or ".tlb" appended when it has none. On success
-/// *library holds one reference and *path the name that worked, both owned by
-/// the caller; on failure both are null and the second load's result (or
-/// E_OUTOFMEMORY) is returned.
-HRESULT loadTypeLibNear(const char* fileName, ITypeLib** library, BSTR* path) noexcept;
+/// Loads the type library of the file `fileName`, else of the ".tlb" beside
+/// it: its extension (the last dot after the last backslash) replaced, or
+/// ".tlb" appended when it has none. On success *library holds one reference
+/// and *path the name that worked, both owned by the caller; on failure both
+/// are null and the second load's result is returned (E_OUTOFMEMORY when the
+/// name cannot be kept, HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) for a
+/// name of MAX_PATH characters or more).
+HRESULT loadTypeLibNear(const wchar_t* fileName, ITypeLib** library, BSTR* path) noexcept;
 
 /// The length of the directory part of `helpFile`: up to and including its
 /// last '/', ':' or '\\' among its first MAX_PATH characters; 0 without one.

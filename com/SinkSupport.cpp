@@ -2,7 +2,6 @@
 
 #include <ocidl.h>
 
-#include "bridge/TextConversion.h"
 #include "com/DravloModule.h"
 
 namespace Dravlo {
@@ -60,13 +59,10 @@ bool sameObject(IUnknown* a, IUnknown* b) noexcept {
 HRESULT loadEventTypeInfo(REFIID diid, ITypeInfo** out) noexcept {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    char narrowPath[MAX_PATH];
-    DWORD length = GetModuleFileNameA(moduleInstance(), narrowPath, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return E_FAIL;
-    wchar_t widePath[MAX_PATH];
-    if (narrowToWide(widePath, narrowPath, MAX_PATH, CP_THREAD_ACP) == nullptr) return E_OUTOFMEMORY;
+    wchar_t path[MAX_PATH];
+    if (FAILED(moduleFileName(moduleInstance(), path))) return E_FAIL;
     ComRef<ITypeLib> library;
-    HRESULT hr = LoadTypeLib(widePath, library.put());
+    HRESULT hr = LoadTypeLib(path, library.put());
     if (FAILED(hr)) return hr;
     if (!library) return E_FAIL;
     hr = library->GetTypeInfoOfGuid(diid, out);

@@ -73,8 +73,9 @@ bool sameObject(IUnknown* a, IUnknown* b) noexcept;
 
 /// Loads this library's own type library anew and returns in *out the type
 /// information of `diid` (one reference, owned by the caller; null on failure).
-/// Null out → E_POINTER; module file name unavailable → E_FAIL; widening fails
-/// → E_OUTOFMEMORY; otherwise the result of LoadTypeLib / GetTypeInfoOfGuid.
+/// Null out → E_POINTER; module file name unavailable (or of MAX_PATH
+/// characters or more) → E_FAIL; otherwise the result of LoadTypeLib /
+/// GetTypeInfoOfGuid.
 HRESULT loadEventTypeInfo(REFIID diid, ITypeInfo** out) noexcept;
 
 }  // namespace Dravlo

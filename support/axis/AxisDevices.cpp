@@ -77,6 +77,26 @@ private:
     IConnectionPointContainer* container_;  // not owned
 };
 
+// What a sink says of itself when a driver asks for its type information:
+// "(<interface name>)" or "-><failure>". Drivers that describe or check the
+// sinks they are given do this at Advise.
+std::string sinkTypeInfo(IDispatch* sink) {
+    UINT count = 0;
+    HRESULT hr = sink->GetTypeInfoCount(&count);
+    if (SUCCEEDED(hr) && count == 0) return "->none";
+    ITypeInfo* info = nullptr;
+    if (SUCCEEDED(hr)) hr = sink->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
+    if (SUCCEEDED(hr) && info == nullptr) hr = E_POINTER;
+    BSTR name = nullptr;
+    if (SUCCEEDED(hr)) hr = info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+    if (info != nullptr) info->Release();
+    if (FAILED(hr)) return "->" + hresultText(hr);
+    std::string text = "(";
+    for (const OLECHAR* c = name; c != nullptr && *c != 0; ++c) text += *c < 0x80 ? static_cast<char>(*c) : '?';
+    SysFreeString(name);
+    return text + ")";
+}
+
 HRESULT ConnectionPointObject::Advise(IUnknown* sink, DWORD* cookie) {
     if (cookie == nullptr) return E_POINTER;
     *cookie = 0;
@@ -96,13 +116,16 @@ HRESULT ConnectionPointObject::Advise(IUnknown* sink, DWORD* cookie) {
         record("Advise->", hresultText(CONNECT_E_CANNOTCONNECT));
         return CONNECT_E_CANNOTCONNECT;
     }
+    std::string typeInfo;
     try {
+        typeInfo = sinkTypeInfo(dispatch);
         *cookie = device_->addSink(dispatch);
     } catch (...) {
         dispatch->Release();
         return E_OUTOFMEMORY;
     }
     record("Advise(", *cookie, ")");
+    record("SinkTypeInfo", typeInfo);
     return S_OK;
 }
 

@@ -117,8 +117,9 @@ TEST_F(AxisSimulatorEvents, TwoSinks_DistinctCookies_UnadviseEndsDelivery) {
     EXPECT_EQ(1u, probe->fire(Dispid::ButtonUp, AxisSim::intArgs({0, 1})).size());
     EXPECT_EQ(1u, sink.calls().size());
     EXPECT_EQ(2u, second.calls().size());
-    EXPECT_TRUE(sim.log().inOrder({"JogDialDevice#0.Advise(1)", "JogDialDevice#0.Advise(2)",
-                                   "JogDialDevice#0.Unadvise(1)", "JogDialDevice#0.Unadvise(1)->0x80040200"}))
+    EXPECT_TRUE(sim.log().inOrder({"JogDialDevice#0.Advise(1)", "JogDialDevice#0.SinkTypeInfo->0x80004001",
+                                   "JogDialDevice#0.Advise(2)", "JogDialDevice#0.Unadvise(1)",
+                                   "JogDialDevice#0.Unadvise(1)->0x80040200"}))
         << sim.log().dump();
     EXPECT_EQ(S_OK, point->Unadvise(other));
 }

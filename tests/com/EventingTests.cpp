@@ -43,6 +43,10 @@ TEST_F(Eventing, FiveEventsOfOneSource_ShareOneNodeAndConnection) {
         hookJogDial(receiver, device.get());
         EXPECT_EQ(1u, probe->sinkCount());
         EXPECT_EQ(1u, sim.log().countPrefix("JogDialDevice#0.Advise")) << sim.log().dump();
+        // A driver asking the sink for its type information at Advise gets the dispinterface.
+        EXPECT_TRUE(
+            sim.log().inOrder({"JogDialDevice#0.Advise(1)", "JogDialDevice#0.SinkTypeInfo(_IAxisJogDialEvents)"}))
+            << sim.log().dump();
         EXPECT_EQ(1, lockCount());
         EXPECT_EQ(std::vector<HRESULT>{S_OK}, probe->fire(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({1, 3})));
         probe->fire(AxisSim::Dispid::ButtonUp, AxisSim::intArgs({1, 3}));

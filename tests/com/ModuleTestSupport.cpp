@@ -149,6 +149,15 @@ ScratchDirectory::ScratchDirectory() {
 
 ScratchDirectory::~ScratchDirectory() { removeTree(path_); }
 
+std::wstring copyInto(const std::wstring& directory, const std::wstring& name) {
+    if (!CreateDirectoryW(directory.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        throw failure("cannot create a folder for the copy");
+    }
+    const std::wstring copy = directory + L"\\" + name;
+    if (!CopyFileW(dravloDllPath().c_str(), copy.c_str(), FALSE)) throw failure("cannot copy the library");
+    return copy;
+}
+
 void writeEmbeddedTypeLib(const std::wstring& library, const std::wstring& target) {
     HMODULE data = LoadLibraryExW(library.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (data == nullptr) throw failure("cannot map library");

@@ -77,6 +77,17 @@ private:
     std::wstring path_;
 };
 
+/// Folders a user's copy of the library may sit in, named outside the ANSI
+/// code page of the test prefix (1252): Cyrillic "Дмитрий", Chinese "用户",
+/// and "José Müller" with a space.
+inline const wchar_t* const userFolders[] = {L"\u0414\u043C\u0438\u0442\u0440\u0438\u0439", L"\u7528\u6237",
+                                             L"Jos\u00E9 M\u00FCller"};
+
+/// Creates `directory` (its parent must exist) and copies the built Dravlo.dll
+/// into it as `name`; returns the copy's full path. Throws std::runtime_error
+/// when either step fails.
+std::wstring copyInto(const std::wstring& directory, const std::wstring& name);
+
 /// Writes the type library embedded in `library` ("TYPELIB" 1) to `target`.
 void writeEmbeddedTypeLib(const std::wstring& library, const std::wstring& target);
 

@@ -133,10 +133,10 @@ TEST(HelpDirectory, IsCutAfterTheLastSlashColonOrBackslash) {
 }
 
 TEST(ModuleFileName, IsTheModulesName_OrTheLoaderError) {
-    char name[MAX_PATH];
+    wchar_t name[MAX_PATH];
     ASSERT_EQ(S_OK, Dravlo::moduleFileName(Dravlo::moduleInstance(), name));
-    char expected[MAX_PATH];
-    ASSERT_NE(0u, GetModuleFileNameA(nullptr, expected, MAX_PATH));
+    wchar_t expected[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameW(nullptr, expected, MAX_PATH));
     EXPECT_STREQ(expected, name);
 
     HINSTANCE notAModule = reinterpret_cast<HINSTANCE>(static_cast<ULONG_PTR>(0x10000));
@@ -145,12 +145,17 @@ TEST(ModuleFileName, IsTheModulesName_OrTheLoaderError) {
     EXPECT_EQ(HRESULT_FROM_WIN32(GetLastError()), hr);
 }
 
-std::string narrow(const std::wstring& text) {
-    std::string result(text.size() * 2 + 1, '\0');
-    int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, result.data(), static_cast<int>(result.size()),
-                                     nullptr, nullptr);
-    result.resize(length > 0 ? length - 1 : 0);
-    return result;
+TEST(ModuleFileName, FolderNamedInAnyScript_ComesBackExactly) {
+    ScratchDirectory scratch;
+    for (const wchar_t* folder : ModuleTest::userFolders) {
+        const std::wstring copy = ModuleTest::copyInto(scratch.path() + L"\\" + folder, L"Dravlo.dll");
+        SCOPED_TRACE(copy);
+        LoadedLibrary dll(copy);
+        ASSERT_NE(nullptr, dll.get());
+        wchar_t name[MAX_PATH];
+        ASSERT_EQ(S_OK, Dravlo::moduleFileName(dll.get(), name));
+        EXPECT_EQ(copy, name);
+    }
 }
 
 /// A scratch directory with a dot in its own name, holding "lib.tlb".
@@ -164,7 +169,7 @@ protected:
     std::wstring load(const std::wstring& name, HRESULT& hr) {
         ITypeLib* library = sentinelLibrary();
         BSTR path = reinterpret_cast<BSTR>(sentinel);
-        hr = Dravlo::loadTypeLibNear(narrow(name).c_str(), &library, &path);
+        hr = Dravlo::loadTypeLibNear(name.c_str(), &library, &path);
         std::wstring result = path != nullptr ? path : L"";
         if (SUCCEEDED(hr)) {
             EXPECT_NE(nullptr, library);

@@ -7,6 +7,7 @@
 #include <comdef.h>
 
 #include <string>
+#include <vector>
 
 #include "com/AxisDriver.h"
 #include "com/DravloModule.h"
@@ -84,26 +85,37 @@ TEST_F(Registration, ThreadLocale_IsRestoredByBothEntryPoints) {
     SetThreadLocale(saved);
 }
 
-TEST_F(Registration, Regsvr32_RegistersAndUnregisters) {
-    const std::wstring quoted = L"\"" + dravloDllPath() + L"\"";
-    EXPECT_EQ(0u, runAndWait(L"regsvr32.exe /s " + quoted));
-    EXPECT_EQ(dravloDllPath(), registeredFile());
-    EXPECT_EQ(0u, runAndWait(L"regsvr32.exe /s /u " + quoted));
-    expectNothingRegistered();
+TEST_F(Registration, Regsvr32_RegistersAndUnregisters_FromAnyFolder) {
+    ScratchDirectory scratch;
+    std::vector<std::wstring> libraries{dravloDllPath()};
+    for (const wchar_t* folder : ModuleTest::userFolders) {
+        libraries.push_back(ModuleTest::copyInto(scratch.path() + L"\\" + folder, L"Dravlo.dll"));
+    }
+    for (const std::wstring& library : libraries) {
+        SCOPED_TRACE(library);
+        const std::wstring quoted = L"\"" + library + L"\"";
+        EXPECT_EQ(0u, runAndWait(L"regsvr32.exe /s " + quoted));
+        EXPECT_EQ(library, registeredFile());
+        EXPECT_EQ(0u, runAndWait(L"regsvr32.exe /s /u " + quoted));
+        expectNothingRegistered();
+    }
 }
 
-/// A copy of Dravlo.dll whose type library resource is deleted.
+/// A copy of Dravlo.dll whose type library resource is deleted, in a folder
+/// named outside the ANSI code page.
 class RegistrationOfCopy : public Registration {
 protected:
     void SetUp() override {
         Registration::SetUp();
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
         ModuleTest::copyWithoutTypeLib(dravloDllPath(), copy);
         ITypeLibPtr direct;
         ASSERT_TRUE(FAILED(LoadTypeLib(copy.c_str(), &direct))) << "the copy still holds its type library";
     }
     ScratchDirectory scratch;
-    std::wstring copy = scratch.path() + L"\\DravloCopy.dll";
-    std::wstring tlb = scratch.path() + L"\\DravloCopy.tlb";
+    std::wstring folder = scratch.path() + L"\\" + ModuleTest::userFolders[0];
+    std::wstring copy = folder + L"\\DravloCopy.dll";
+    std::wstring tlb = folder + L"\\DravloCopy.tlb";
 };
 
 TEST_F(RegistrationOfCopy, TlbBesideTheLibrary_IsRegisteredInstead) {

@@ -2,7 +2,9 @@ package applet.utils.dravlo;
 
 /**
  * Java face of the native jog dial driver in Dravlo.dll: one process-wide driver behind every
- * instance of this class. Load the library first, for example with {@link DravloLibrary#load()}.
+ * instance of this class. Its first use loads Dravlo.dll through {@link DravloLibrary#load()} (which
+ * file, and from where, is told there); when that fails, it throws the loader's {@link
+ * UnsatisfiedLinkError}, and every later use {@link NoClassDefFoundError}.
  *
  * <p>Threads: {@link #initializeImpl()} makes the calling thread a COM single-threaded apartment;
  * call {@link #uninitializeImpl()} on that same thread, and give the jog dial and the keypad a
@@ -12,6 +14,9 @@ package applet.utils.dravlo;
  * <p>Only jog dial 0 delivers events; {@link #getNumberOfDevicesImpl()} still counts them all.
  */
 public class JogDialDriver {
+    // Loading cannot be forgotten: no native method of this class is reached before it ran.
+    static { DravloLibrary.load(); }
+
     /** A handle on the process-wide native jog dial driver; holds no state of its own. */
     public JogDialDriver() {}
 

@@ -15,11 +15,12 @@ import java.util.List;
 /**
  * Runs one group of checks ({@code Session} runs {@code RealSessionTests}) on a real JVM against the
  * Dravlo.dll that the prefix has registered, with the simulated Axis driver playing the group's
- * session. Properties: {@code dravlo.library} (the DLL's full path), {@code dravlo.log} (the
+ * session. Properties: {@code dravlo.library.path} (the DLL's full path, which the loader takes too;
+ * without it the loader finds the DLL by name, in the current folder), {@code dravlo.log} (the
  * simulator's log). A passing run returns from main, so the JVM's own shutdown is part of the test.
  */
 public final class RealJvm {
-    static final String LIBRARY = System.getProperty("dravlo.library");
+    static final String LIBRARY = System.getProperty("dravlo.library.path");
     static final String LOG = System.getProperty("dravlo.log");
 
     /** Something awaited by polling. */

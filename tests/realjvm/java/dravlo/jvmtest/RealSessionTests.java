@@ -10,15 +10,17 @@ import applet.utils.dravlo.KeyCommand;
 import applet.utils.dravlo.KeyEvent;
 import applet.utils.dravlo.KeyListener;
 import applet.utils.dravlo.KeyPadDriver;
+import java.io.File;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HashSet;
 import java.util.List;
 
 /**
- * A whole session of sessions/session.session with both drivers, loaded as an application loads
- * the library: listeners before and after initializeImpl, every event checked, backlight commands
- * in the simulator's log, uninitializeImpl, and nothing delivered afterwards.
+ * A whole session of sessions/session.session with both drivers, by a program that never calls
+ * DravloLibrary.load(): listeners before and after initializeImpl, every event checked, the sinks'
+ * type information as the device asked for it, backlight commands in the simulator's log,
+ * uninitializeImpl, and nothing delivered afterwards.
  */
 final class RealSessionTests implements TestGroup {
     private static final List<String> DIALS = Arrays.asList(key(KeyEvent.BUTTON_DOWN, 3),
@@ -46,8 +48,7 @@ final class RealSessionTests implements TestGroup {
 
     @Override
     public void run(final Check check) throws Exception {
-        DravloLibrary.load();
-        final JogDialDriver jogDial = new JogDialDriver();
+        final JogDialDriver jogDial = new JogDialDriver(); // loads the library
         final RealJvm.Recorder dials = new RealJvm.Recorder();
         jogDial.registerKeyListenerImpl((KeyListener) dials::onKeyEvent);  // a lambda, as applications write them
         check.equal("JogDialDriver.initializeImpl", 0, jogDial.initializeImpl());
@@ -104,6 +105,15 @@ final class RealSessionTests implements TestGroup {
             for (Thread thread : threads) foreign &= !javaThreads.contains(thread) && !thread.isAlive();
             check.isTrue(name + ": never on a Java thread of ours, and detached afterwards", foreign);
         }
+
+        File loaded = DravloLibrary.loadedFrom();
+        check.equal("the file loaded: dravlo.library.path's, or none named when found by name",
+            RealJvm.LIBRARY == null ? null : new File(RealJvm.LIBRARY).getAbsolutePath(),
+            loaded == null ? null : loaded.getPath());
+        check.equal("each sink's type information, as the device asked for it at Advise",
+            Arrays.asList("JogDialDevice#0.SinkTypeInfo(_IAxisJogDialEvents)",
+                "KeyPadDevice#0.SinkTypeInfo(_IAxisKeyPadEvents)").toString(),
+            RealJvm.log("SinkTypeInfo").toString());
 
         List<String> lights = new ArrayList<>(Arrays.asList("SetBacklight(9,1)"));
         for (String event : KEYS) {

@@ -1,6 +1,7 @@
 package dravlo.jvmtest;
 
 import java.io.BufferedReader;
+import java.io.InputStream;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -15,10 +16,13 @@ import java.util.jar.JarFile;
 import java.util.stream.Stream;
 
 /**
- * The jar's loader (DravloLibrary) in fresh JVMs: the library on java.library.path wins; otherwise
- * the jar's copy is extracted into the per-user versioned folder, reused only when it is intact,
- * and never seen half written by JVMs loading at the same time; when nothing is found the error
- * names every place looked at. The library is a host-built stand-in named like Dravlo.dll.
+ * The jar's loader (DravloLibrary) in fresh JVMs: dravlo.library.path overrides, the jar's copy wins
+ * over a stray library on java.library.path, is extracted into the per-user versioned folder (or
+ * dravlo.extract.dir, or a folder under java.io.tmpdir when the first cannot be used), reused only
+ * when it is intact, replaced in one step and never seen half written by JVMs loading at the same
+ * time; a driver class loads it by itself; when nothing is found the error names every place looked
+ * at, in one line on a platform the jar has no copy for. The library is a host-built stand-in named
+ * like Dravlo.dll.
  */
 final class LoaderTests implements TestGroup {
     private final String java = System.getProperty("dravlo.loader.java");
@@ -28,6 +32,7 @@ final class LoaderTests implements TestGroup {
     private final String pathCopy = System.getProperty("dravlo.loader.pathdir");
     private final String version = System.getProperty("dravlo.loader.version");
     private Path scratch;
+    private Path nowhere;
     private byte[] jarCopy;
     private String resource;
 
@@ -35,7 +40,20 @@ final class LoaderTests implements TestGroup {
     public void run(Check check) throws Exception {
         scratch = Files.createTempDirectory("dravlo-loader");
         try {
-            runIn(check);
+            nowhere = Files.createDirectories(scratch.resolve("nowhere"));
+            try (JarFile packed = new JarFile(jar)) {
+                check.equal("jar manifest version", version,
+                    packed.getManifest().getMainAttributes().getValue("Implementation-Version"));
+                check.equal("jar manifest title", "Dravlo",
+                    packed.getManifest().getMainAttributes().getValue("Implementation-Title"));
+                resource = "natives/linux-x86_64/libDravlo.so";
+                jarCopy = readAll(packed, resource);
+            }
+            overrides(check);
+            extraction(check);
+            fallback(check);
+            concurrency(check);
+            failures(check);
         } finally {
             try (Stream<Path> tree = Files.walk(scratch)) {
                 tree.sorted(Comparator.reverseOrder()).forEach(path -> path.toFile().delete());
@@ -43,45 +61,93 @@ final class LoaderTests implements TestGroup {
         }
     }
 
-    private void runIn(Check check) throws Exception {
-        Path nowhere = Files.createDirectories(scratch.resolve("nowhere"));
-        try (JarFile packed = new JarFile(jar)) {
-            check.equal("jar manifest version", version,
-                packed.getManifest().getMainAttributes().getValue("Implementation-Version"));
-            check.equal("jar manifest title", "Dravlo",
-                packed.getManifest().getMainAttributes().getValue("Implementation-Title"));
-            resource = "natives/linux-x86_64/libDravlo.so";
-            jarCopy = readAll(packed, resource);
-        }
-
+    private void overrides(Check check) throws Exception {
         Path home = home("path");
-        check.equal("on java.library.path: that copy, nothing extracted", "origin=path from=null",
+        check.equal("a stray library on java.library.path: the jar's copy wins", "origin=jar from=" + extracted(home),
             child(home, pathCopy, jar));
-        check.isTrue("on java.library.path: no folder made", !Files.exists(home.resolve(".cache")));
 
-        home = home("extract");
-        Path extracted = home.resolve(".cache/dravlo/" + version + "/libDravlo.so");
-        check.equal("not on the path: the jar's copy, extracted", "origin=jar from=" + extracted,
-            child(home, nowhere.toString(), jar));
+        String stray = Paths.get(pathCopy, "libDravlo.so").toString();
+        home = home("named");
+        String[][] named = {{"a file", stray}, {"a folder", pathCopy}};
+        for (String[] row : named) {
+            check.equal("dravlo.library.path names " + row[0] + ": that copy", "origin=path from=" + stray,
+                child(home, nowhere.toString(), jar, "-Ddravlo.library.path=" + row[1]));
+        }
+        check.equal("dravlo.library.path=system: java.library.path's copy", "origin=path from=" + stray,
+            child(home, pathCopy, jar, "-Ddravlo.library.path=system"));
+        String missing = child(home, pathCopy, jar, "-Ddravlo.library.path=" + nowhere);
+        check.isTrue("dravlo.library.path naming no library: that is the error, nothing else is tried",
+            missing.startsWith("error=Cannot load native library Dravlo")
+                && missing.contains("dravlo.library.path=" + nowhere) && !missing.contains("java.library.path"));
+        check.isTrue("dravlo.library.path: nothing extracted", !Files.exists(home.resolve(".cache")));
+
+        Path chosen = scratch.resolve("chosen");
+        check.equal("dravlo.extract.dir: the jar's copy, extracted there",
+            "origin=jar from=" + chosen.resolve("libDravlo.so"),
+            child(home, nowhere.toString(), jar, "-Ddravlo.extract.dir=" + chosen));
+        check.isTrue("dravlo.extract.dir: nothing in the per-user folder", !Files.exists(home.resolve(".cache")));
+    }
+
+    private void extraction(Check check) throws Exception {
+        Path home = home("extract");
+        Path extracted = extracted(home);
+        check.equal("a driver class, load() never called: the jar's copy, extracted", "origin=jar from=" + extracted,
+            child(home, nowhere.toString(), jar, "-Ddravlo.loader.implicit=true"));
         check.isTrue("extracted copy holds the jar's bytes", Arrays.equals(jarCopy, Files.readAllBytes(extracted)));
 
         FileTime old = FileTime.fromMillis(1_000_000_000_000L);
         Files.setLastModifiedTime(extracted, old);
+        Path stale = Files.write(extracted.resolveSibling("libDravlo.so4711.part"), jarCopy);
+        Files.setLastModifiedTime(stale, old);
+        Path writing = Files.write(extracted.resolveSibling("libDravlo.so4712.part"), new byte[1]);
         check.equal("intact copy: loaded", "origin=jar from=" + extracted, child(home, nowhere.toString(), jar));
         check.equal("intact copy: not written again", old, Files.getLastModifiedTime(extracted));
+        check.isTrue("a scratch file a dead JVM left: removed", !Files.exists(stale));
+        check.isTrue("a scratch file being written: left alone", Files.exists(writing));
+        Files.delete(writing);
 
         byte[][] damaged = {flipped(jarCopy), Arrays.copyOf(jarCopy, jarCopy.length / 2), new byte[0]};
         String[] damages = {"same size, other bytes", "truncated", "empty"};
         for (int i = 0; i < damaged.length; ++i) {
             Files.write(extracted, damaged[i]);
-            check.equal(damages[i] + " copy: replaced and loaded", "origin=jar from=" + extracted,
-                child(home, nowhere.toString(), jar));
-            check.isTrue(damages[i] + " copy: replaced by the jar's bytes",
-                Arrays.equals(jarCopy, Files.readAllBytes(extracted)));
+            try (InputStream held = Files.newInputStream(extracted)) {
+                check.equal(damages[i] + " copy: replaced and loaded", "origin=jar from=" + extracted,
+                    child(home, nowhere.toString(), jar));
+                check.isTrue(damages[i] + " copy: replaced by the jar's bytes",
+                    Arrays.equals(jarCopy, Files.readAllBytes(extracted)));
+                check.isTrue(damages[i] + " copy: replaced in one step, the old file kept its bytes for its reader",
+                    Arrays.equals(damaged[i], held.readAllBytes()));
+            }
         }
 
-        home = home("race");
-        extracted = home.resolve(".cache/dravlo/" + version + "/libDravlo.so");
+        String debug = child(home("debug"), nowhere.toString(), jar, "-Ddravlo.debug=true");
+        String[] lines = debug.split("\n");
+        check.equal(
+            "dravlo.debug: the outcome last", "origin=jar from=" + extracted(home("debug")), lines[lines.length - 1]);
+        check.isTrue("dravlo.debug: each step before it, the file loaded among them",
+            lines.length > 3 && Arrays.stream(lines, 0, lines.length - 1).allMatch(line -> line.startsWith("dravlo: "))
+                && debug.contains("dravlo: loaded " + extracted(home("debug"))));
+    }
+
+    private void fallback(Check check) throws Exception {
+        Path home = home("unwritable");
+        Files.write(home.resolve(".cache"), new byte[0]); // no folder can be made under it, even by root
+        Path temporary = Files.createDirectories(scratch.resolve("tmp"));
+        Path fallback =
+            temporary.resolve("dravlo-" + System.getProperty("user.name") + "/" + version + "/libDravlo.so");
+        check.equal("per-user folder unwritable: the folder under java.io.tmpdir", "origin=jar from=" + fallback,
+            child(home, nowhere.toString(), jar, "-Djava.io.tmpdir=" + temporary));
+
+        Path blocked = Files.write(scratch.resolve("tmp-file"), new byte[0]);
+        String error = child(home, nowhere.toString(), jar, "-Djava.io.tmpdir=" + blocked);
+        check.isTrue("both folders unusable: the error names both",
+            error.startsWith("error=Cannot load native library Dravlo")
+                && error.contains("extracted copy " + extracted(home)) && error.contains("extracted copy " + blocked));
+    }
+
+    private void concurrency(Check check) throws Exception {
+        Path home = home("race");
+        Path extracted = extracted(home);
         List<Process> racers = new ArrayList<>();
         for (int i = 0; i < 6; ++i) racers.add(start(home, nowhere.toString(), jar));
         for (Process racer : racers) {
@@ -91,24 +157,35 @@ final class LoaderTests implements TestGroup {
         try (Stream<Path> left = Files.list(extracted.getParent())) {
             check.equal("JVMs loading at once: one file left, no scratch copies", 1L, left.count());
         }
+    }
 
+    private void failures(Check check) throws Exception {
         String error = child(home("none"), nowhere.toString(), contract);
         check.isTrue("nowhere: UnsatisfiedLinkError", error.startsWith("error=Cannot load native library Dravlo"));
         check.isTrue("nowhere: names java.library.path", error.contains("java.library.path " + nowhere));
         check.isTrue("nowhere: names the jar resource", error.contains("jar resource " + resource + ": not in the class path"));
+
+        String other = child(home("x86"), nowhere.toString(), jar, "-Dos.arch=x86");
+        check.isTrue("32-bit JVM: one line", other.startsWith("error=") && other.indexOf('|') < 0);
+        check.isTrue("32-bit JVM: what the jar carries and what was found",
+            other.contains("the jar carries it for linux-x86_64 only, and this JVM is linux-x86 (")
+                && other.contains("os.arch x86)"));
     }
+
+    private Path extracted(Path home) { return home.resolve(".cache/dravlo/" + version + "/libDravlo.so"); }
 
     private Path home(String name) throws Exception { return Files.createDirectories(scratch.resolve(name)); }
 
-    private String child(Path home, String libraryPath, String classes) throws Exception {
-        return output(start(home, libraryPath, classes));
+    private String child(Path home, String libraryPath, String classes, String... options) throws Exception {
+        return output(start(home, libraryPath, classes, options));
     }
 
-    private Process start(Path home, String libraryPath, String classes) throws Exception {
-        return new ProcessBuilder(java, "-Duser.home=" + home, "-Djava.library.path=" + libraryPath, "-cp",
-            harness + ":" + classes, "dravlo.jvmtest.LoaderChild")
-            .redirectErrorStream(true)
-            .start();
+    private Process start(Path home, String libraryPath, String classes, String... options) throws Exception {
+        List<String> command =
+            new ArrayList<>(Arrays.asList(java, "-Duser.home=" + home, "-Djava.library.path=" + libraryPath));
+        command.addAll(Arrays.asList(options));
+        command.addAll(Arrays.asList("-cp", harness + ":" + classes, "dravlo.jvmtest.LoaderChild"));
+        return new ProcessBuilder(command).redirectErrorStream(true).start();
     }
 
     private static String output(Process process) throws Exception {
