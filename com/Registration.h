@@ -2,10 +2,15 @@
 // Self-registration. The module serves no creatable class, so registering
 // the library means registering its own type library "DravloDriver"
 // machine-wide, and unregistering means removing exactly that registration;
-// no CLSID, ProgID or AppID key is ever written. Both entry points run on the
-// caller's thread, with its thread locale set to LOCALE_SYSTEM_DEFAULT for
-// their duration (so CP_THREAD_ACP is the system's ANSI code page, the one
-// the 8-bit module-file-name call answers in).
+// no CLSID, ProgID or AppID key is ever written. The type library describes
+// the Axis driver's event interfaces, for which RegisterTypeLib writes and
+// UnRegisterTypeLib deletes Interface\{IID} keys; an Interface key that
+// another component owns (it names another type library, or none) is saved
+// before either call and put back after it, in both registry views, so it
+// ends exactly as it was. Both entry points run on the caller's thread, with
+// its thread locale set to LOCALE_SYSTEM_DEFAULT for their duration (so
+// CP_THREAD_ACP is the system's ANSI code page, the one the 8-bit
+// module-file-name call answers in).
 
 #include <windows.h>
 #include <oleauto.h>
@@ -33,11 +38,13 @@ HRESULT loadTypeLibNear(const char* fileName, ITypeLib** library, BSTR* path) no
 std::size_t helpDirectoryLength(const wchar_t* helpFile) noexcept;
 
 /// DllRegisterServer of the library `module`: RegisterTypeLib with the name
-/// that loaded and the help file's directory; the first failure otherwise.
+/// that loaded and the help file's directory, other components' Interface keys
+/// kept as they were; the first failure otherwise.
 HRESULT registerServer(HINSTANCE module) noexcept;
 
 /// DllUnregisterServer of the library `module`: UnRegisterTypeLib with the
-/// loaded library's own attributes; S_OK for any success, else the failure.
+/// loaded library's own attributes, other components' Interface keys kept as
+/// they were; S_OK for any success, else the first failure.
 HRESULT unregisterServer(HINSTANCE module) noexcept;
 
 }  // namespace Dravlo

@@ -206,11 +206,24 @@ std::wstring guidString(REFGUID guid) {
     return text;
 }
 
-bool classesKeyExists(const std::wstring& subKey) {
+bool classesKeyExists(const std::wstring& subKey, REGSAM view) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, subKey.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;
+}
+
+std::string exportedClassesKey(const std::wstring& subKey, int bits) {
+    ScratchDirectory scratch;
+    const std::wstring file = scratch.path() + L"\\key.reg";
+    if (runAndWait(L"reg.exe export \"HKCR\\" + subKey + L"\" \"" + file + L"\" /y /reg:" + std::to_wstring(bits)) != 0)
+        return {};
+    File exported(file, GENERIC_READ, OPEN_EXISTING);
+    std::string bytes(GetFileSize(exported.get(), nullptr), '\0');
+    DWORD read = 0;
+    if (!ReadFile(exported.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) return {};
+    bytes.resize(read);
+    return bytes;
 }
 
 std::wstring classesKeyDefault(const std::wstring& subKey) { return classesKeyValue(subKey, nullptr); }

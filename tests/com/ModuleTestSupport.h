@@ -87,8 +87,13 @@ void copyWithoutTypeLib(const std::wstring& source, const std::wstring& target);
 /// "{XXXXXXXX-...}" of `guid`.
 std::wstring guidString(REFGUID guid);
 
-/// True when HKEY_CLASSES_ROOT\`subKey` exists.
-bool classesKeyExists(const std::wstring& subKey);
+/// True when HKEY_CLASSES_ROOT\`subKey` exists in the registry view `view`
+/// (0: this program's, KEY_WOW64_32KEY: the 32-bit one).
+bool classesKeyExists(const std::wstring& subKey, REGSAM view = 0);
+
+/// HKEY_CLASSES_ROOT\`subKey` of the view `bits` (64 or 32) with everything
+/// below it, as `reg export` writes it; empty when there is no such key.
+std::string exportedClassesKey(const std::wstring& subKey, int bits);
 
 /// The default value of HKEY_CLASSES_ROOT\`subKey`; empty when absent.
 std::wstring classesKeyDefault(const std::wstring& subKey);
