@@ -72,14 +72,18 @@ struct Expected {
 
 Expected expectationsOf(const AxisSim::Session& session) {
     Expected expected;
-    expected.plays = !session.steps.empty();
-    for (const AxisSim::SessionStep& step : session.steps) {
-        expected.totalWaitMs += step.waitMs;
-        if (step.waitMs != 0 || step.device != 0 || step.dispid == AxisSim::Dispid::Error) continue;
-        const bool button = step.dispid == AxisSim::Dispid::ButtonDown || step.dispid == AxisSim::Dispid::ButtonUp;
-        if (step.kind == Kind::KeyPad) {
+    expected.plays = !session.empty();
+    AxisSim::SessionWalk walk(session);
+    while (const AxisSim::SessionStep* step = walk.next()) {
+        if (step->op == AxisSim::SessionStep::Op::Wait) {
+            expected.totalWaitMs += static_cast<unsigned>(step->value);
+            continue;
+        }
+        if (step->device != 0 || step->dispid == AxisSim::Dispid::Error) continue;
+        const bool button = step->dispid == AxisSim::Dispid::ButtonDown || step->dispid == AxisSim::Dispid::ButtonUp;
+        if (step->kind == Kind::KeyPad) {
             ++expected.keyPadKeys;
-            if (step.dispid == AxisSim::Dispid::ButtonDown) expected.keyPadButtonsPressed.insert(step.value);
+            if (step->dispid == AxisSim::Dispid::ButtonDown) expected.keyPadButtonsPressed.insert(step->value);
         } else {
             ++(button ? expected.jogDialKeys : expected.dial);
         }

@@ -30,7 +30,7 @@ public:
 
     void started(const std::shared_ptr<SimulatorCore>& core,
                  const std::shared_ptr<DeviceProbe>& device) noexcept override {
-        if (device->index() != 0 || session_->steps.empty()) return;
+        if (device->index() != 0 || session_->empty()) return;
         std::unique_ptr<SessionPlayer> old;
         try {
             const Kind kind = device->kind();

@@ -23,29 +23,37 @@ std::string narrow(const std::wstring& text) {
     return result;
 }
 
-/// The file's bytes; an error text instead when it cannot be read whole.
-std::variant<std::string, std::string> readFile(const std::wstring& path) {
-    constexpr DWORD Limit = 16u << 20;
+/// The file's bytes; an error instead when it cannot be read whole or is
+/// larger than MaxSessionBytes.
+std::variant<std::string, SessionError> readFile(const std::wstring& path) {
+    using Result = std::variant<std::string, SessionError>;
     OwnedHandle file = openFile(path, GENERIC_READ, OPEN_EXISTING);
     if (!file)
-        return std::variant<std::string, std::string>(
-            std::in_place_index<1>, "cannot open (Windows error " + std::to_string(GetLastError()) + ")");
+        return Result(std::in_place_index<1>,
+                      SessionError{0, "cannot open (Windows error " + std::to_string(GetLastError()) + ")"});
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > Limit)
-        return std::variant<std::string, std::string>(std::in_place_index<1>, "not readable or larger than 16 MB");
+    if (!GetFileSizeEx(file.get(), &size)) return Result(std::in_place_index<1>, SessionError{0, "not readable"});
+    if (size.QuadPart > static_cast<LONGLONG>(MaxSessionBytes))
+        return Result(std::in_place_index<1>,
+                      SessionError{0, "too large: more than " + std::to_string(MaxSessionBytes) + " bytes"});
     std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
     DWORD read = 0;
     if (!bytes.empty() &&
         (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size()))
-        return std::variant<std::string, std::string>(std::in_place_index<1>, "read failed");
-    return std::variant<std::string, std::string>(std::in_place_index<0>, std::move(bytes));
+        return Result(std::in_place_index<1>, SessionError{0, "read failed"});
+    return Result(std::in_place_index<0>, std::move(bytes));
 }
 
-void report(CallLog& log, const std::wstring& path, const SessionError& error) {
+void tellDebugger(const std::string& text) {
+    const std::string line = "AxisSimulator: " + text + "\n";
+    OutputDebugStringA(line.c_str());
+}
+
+/// `kind` is "error" (nothing will be played) or "warning".
+void report(CallLog& log, const std::wstring& path, const SessionError& error, const std::string& kind) {
     const std::string text = narrow(path) + ":" + std::to_string(error.line) + ": " + error.reason;
-    log.note("AxisSimulator.Session:error ", text);
-    const std::string debug = "AxisSimulator: session " + text + "; nothing will be played\n";
-    OutputDebugStringA(debug.c_str());
+    log.note("AxisSimulator.Session:", kind, " ", text);
+    tellDebugger("session " + text + (kind == "error" ? "; nothing will be played" : ""));
 }
 
 }  // namespace
@@ -91,15 +99,21 @@ void FileLog::write(std::string_view entry) noexcept {
 }
 
 std::shared_ptr<const Session> loadSession(const std::wstring& sessionPath, CallLog& log) {
-    std::variant<std::string, std::string> text(std::in_place_index<0>, defaultSessionText());
+    std::variant<std::string, SessionError> text(std::in_place_index<0>, defaultSessionText());
     if (!sessionPath.empty()) text = readFile(sessionPath);
     std::variant<Session, SessionError> parsed =
-        text.index() == 0 ? parseSession(std::get<0>(text)) : SessionError{0, std::get<1>(text)};
+        text.index() == 0 ? parseSession(std::get<0>(text)) : std::get<1>(std::move(text));
     if (auto* error = std::get_if<SessionError>(&parsed)) {
-        report(log, sessionPath, *error);
+        report(log, sessionPath, *error, "error");
         return std::make_shared<const Session>();
     }
-    return std::make_shared<const Session>(std::move(std::get<Session>(parsed)));
+    auto session = std::make_shared<const Session>(std::move(std::get<Session>(parsed)));
+    if (session->textCutAtLine != 0)
+        report(log, sessionPath,
+               SessionError{session->textCutAtLine,
+                            "Error text cut to " + std::to_string(Session::MaxTextBytes) + " bytes"},
+               "warning");
+    return session;
 }
 
 }  // namespace AxisSim

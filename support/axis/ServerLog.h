@@ -20,6 +20,9 @@ namespace AxisSim {
 /// The value of the environment variable `name`; empty when unset.
 std::wstring environmentValue(const wchar_t* name);
 
+/// The largest session file read.
+inline constexpr unsigned long MaxSessionBytes = 1ul << 20;
+
 /// The log path for a session file (empty: the default session); see above.
 std::wstring logPathFor(const std::wstring& sessionPath);
 
@@ -46,9 +49,11 @@ private:
 };
 
 /// The session of this process: the file named by AXIS_SIMULATOR_SESSION, or
-/// the default one. A file that cannot be read or parsed is reported once,
-/// to the debugger and to `log` ("AxisSimulator.Session:error <file>:<line>:
-/// <reason>"), and gives a session of one device per kind and no step.
+/// the default one. A file that cannot be read or parsed, or is larger than
+/// MaxSessionBytes, is reported once, to the debugger and to `log`
+/// ("AxisSimulator.Session:error <file>:<line>: <reason>"), and gives a session
+/// of one device per kind and no step. An Error text that had to be cut is
+/// reported the same way, once, as "Session:warning".
 std::shared_ptr<const Session> loadSession(const std::wstring& sessionPath, CallLog& log);
 
 }  // namespace AxisSim
