@@ -1,9 +1,10 @@
 // The installed simulator, AxisSimulator.dll: registered by regsvr32, created
 // through the registry by the library's own creation sequence, playing its
 // default session to a sink from a thread of its own and logging every call
-// with its thread; refusing a class that belongs to another server; reporting
-// a malformed session once and then playing nothing. These tests change the
-// prefix's registry and run serially; each removes what it may leave.
+// with its thread; refusing a class that belongs to another server and leaving
+// what other tools added under its own; reporting a malformed session once and
+// then playing nothing. These tests change the prefix's registry and run
+// serially; each removes what it may leave.
 
 #include <gtest/gtest.h>
 
@@ -219,6 +220,52 @@ TEST_F(SimulatorServer, MalformedSession_ReportedOnceBesideIt_NothingPlays) {
     EXPECT_EQ(1u, occurrences(text, "AxisSimulator.Session:error ")) << text;
     EXPECT_EQ(1u, occurrences(text, "broken.session:3: keypad has no event ShuttleMove\n")) << text;
     EXPECT_EQ(0u, occurrences(text, "Session:begin")) << text;
+}
+
+/// Writes the string `value` named `name` (null: the default) of HKCR\`key`, creating the key.
+void writeValue(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+    HKEY opened = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr));
+    if (name != nullptr || !value.empty())
+        RegSetValueExW(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(opened);
+}
+
+TEST_F(SimulatorServer, ForeignEntriesUnderItsClasses_SurviveUnregistration_AndDoNotBlockRegistration) {
+    LoadedLibrary simulator(simulatorPath());
+    const auto registerServer = simulator.entry<EntryPoint>("DllRegisterServer");
+    const auto unregisterServer = simulator.entry<EntryPoint>("DllUnregisterServer");
+    ASSERT_EQ(S_OK, registerServer());
+    // What other tools add to a class: an AppID, TreatAs, a category, a value beside the server's.
+    const std::wstring appId = L"{5D0C6A9E-3F8B-4E21-9C7D-0A1B2C3D4E5F}";
+    const std::wstring category = L"\\Implemented Categories\\{62C8FE65-4EBB-45E7-B440-6E39B2CDBF29}";
+    for (const CLSID* clsid : simulatedClasses) {
+        writeValue(classKey(*clsid), L"AppID", appId);
+        writeValue(classKey(*clsid) + L"\\TreatAs", nullptr, appId);
+        writeValue(classKey(*clsid) + category, nullptr, L"");
+        writeValue(classKey(*clsid) + L"\\InprocServer32", L"Foreign", L"kept");
+    }
+    EXPECT_EQ(S_OK, unregisterServer());
+    for (const CLSID* clsid : simulatedClasses) {
+        const std::wstring key = classKey(*clsid), server = key + L"\\InprocServer32";
+        EXPECT_EQ(appId, ModuleTest::classesKeyValue(key, L"AppID"));
+        EXPECT_EQ(appId, classesKeyDefault(key + L"\\TreatAs"));
+        EXPECT_TRUE(classesKeyExists(key + category));
+        EXPECT_EQ(L"kept", ModuleTest::classesKeyValue(server, L"Foreign"));
+        EXPECT_EQ(L"", classesKeyDefault(key) + classesKeyDefault(server) +
+                           ModuleTest::classesKeyValue(server, L"ThreadingModel"))
+            << "the simulator's own values stay";
+    }
+    // A class that names no server, or an empty class key, is free to register.
+    ASSERT_EQ(S_OK, registerServer());
+    EXPECT_EQ(simulatorPath(), classesKeyDefault(classKey(CLSID_AxisKeyPad) + L"\\InprocServer32"));
+    removeKeys();
+    for (const CLSID* clsid : simulatedClasses) writeValue(classKey(*clsid), nullptr, L"");
+    EXPECT_EQ(S_OK, registerServer());
+    EXPECT_EQ(S_OK, unregisterServer());
+    for (const CLSID* clsid : simulatedClasses) EXPECT_FALSE(classesKeyExists(classKey(*clsid)));
 }
 
 }  // namespace
