@@ -3,15 +3,19 @@
 // default session to a sink from a thread of its own and logging every call
 // with its thread; refusing a class that belongs to another server and leaving
 // what other tools added under its own; reporting a malformed session once and
-// then playing nothing. These tests change the prefix's registry and run
-// serially; each removes what it may leave.
+// then playing nothing; calling sinks outside its lock. These tests change the
+// prefix's registry and run serially; each removes what it may leave.
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "com/AxisDriver.h"
 #include "support/axis/ServerRegistration.h"
@@ -68,22 +72,67 @@ struct Released {
 template <class Itf>
 using Owned = std::unique_ptr<Itf, Released<Itf>>;
 
+/// The connection point of keypad `device`.
+Owned<IConnectionPoint> eventsOf(IKeyPadDevice* device) {
+    IConnectionPointContainer* container = nullptr;
+    EXPECT_EQ(S_OK, device->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)));
+    if (container == nullptr) return nullptr;
+    IConnectionPoint* point = nullptr;
+    EXPECT_EQ(S_OK, container->FindConnectionPoint(DIID__IAxisKeyPadEvents, &point));
+    container->Release();
+    return Owned<IConnectionPoint>(point);
+}
+
 /// Advises `sink` on keypad 0 of `collection` and starts it; the device is returned.
 Owned<IKeyPadDevice> startKeyPad(IKeyPadCollection* collection, IDispatch* sink, DWORD& cookie) {
     IKeyPadDevice* device = nullptr;
     EXPECT_EQ(S_OK, collection->GetItem(0, &device));
     if (device == nullptr) return nullptr;
     Owned<IKeyPadDevice> owned(device);
-    IConnectionPointContainer* container = nullptr;
-    EXPECT_EQ(S_OK, device->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)));
-    IConnectionPoint* point = nullptr;
-    EXPECT_EQ(S_OK, container->FindConnectionPoint(DIID__IAxisKeyPadEvents, &point));
-    EXPECT_EQ(S_OK, point->Advise(sink, &cookie));
-    point->Release();
-    container->Release();
+    Owned<IConnectionPoint> point = eventsOf(device);
+    if (point) {
+        EXPECT_EQ(S_OK, point->Advise(sink, &cookie));
+    }
     EXPECT_EQ(S_OK, device->Start());
     return owned;
 }
+
+bool waitFor(const std::function<bool()>& condition) {
+    for (int i = 0; i < 250 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return condition();
+}
+
+/// A copy of AxisSimulator.dll in `directory`, loaded: a module of its own
+/// whatever this process loaded before, so it reads its session and opens its
+/// log afresh.
+class SimulatorCopy {
+public:
+    explicit SimulatorCopy(const std::wstring& directory)
+        : path_(directory + L"\\AxisSimulatorCopy.dll"), dll_(copied(path_)) {}
+    /// A new keypad collection made by the copy's class object.
+    Owned<IKeyPadCollection> keyPads() const {
+        using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+        const auto getClassObject = dll_.entry<GetClassObject>("DllGetClassObject");
+        IClassFactory* factory = nullptr;
+        if (getClassObject == nullptr ||
+            FAILED(getClassObject(CLSID_AxisKeyPad, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+            return nullptr;
+        IKeyPadCollection* collection = nullptr;
+        EXPECT_EQ(S_OK,
+                  factory->CreateInstance(nullptr, __uuidof(IKeyPadCollection), reinterpret_cast<void**>(&collection)));
+        factory->Release();
+        return Owned<IKeyPadCollection>(collection);
+    }
+    HRESULT canUnloadNow() const { return dll_.entry<EntryPoint>("DllCanUnloadNow")(); }
+
+private:
+    static const std::wstring& copied(const std::wstring& path) {
+        EXPECT_TRUE(CopyFileW(simulatorPath().c_str(), path.c_str(), FALSE));
+        return path;
+    }
+    std::wstring path_;
+    LoadedLibrary dll_;
+};
 
 class SimulatorServer : public ::testing::Test {
 protected:
@@ -91,6 +140,12 @@ protected:
     void TearDown() override { removeKeys(); }
     static void removeKeys() {
         for (const CLSID* clsid : simulatedClasses) RegDeleteTreeW(HKEY_CLASSES_ROOT, classKey(*clsid).c_str());
+    }
+    /// A session file of `text` in the scratch directory.
+    std::wstring writeSession(const std::string& text, const wchar_t* name = L"test.session") const {
+        const std::wstring path = scratch.path() + L"\\" + name;
+        std::ofstream(std::string(path.begin(), path.end()), std::ios::binary) << text;
+        return path;
     }
     ScratchDirectory scratch;
 };
@@ -266,6 +321,65 @@ TEST_F(SimulatorServer, ForeignEntriesUnderItsClasses_SurviveUnregistration_AndD
     EXPECT_EQ(S_OK, registerServer());
     EXPECT_EQ(S_OK, unregisterServer());
     for (const CLSID* clsid : simulatedClasses) EXPECT_FALSE(classesKeyExists(classKey(*clsid)));
+}
+
+TEST_F(SimulatorServer, InstalledSimulator_CallsSinksOutsideItsLock_WithAReferenceEach) {
+    EnvironmentScope session(L"AXIS_SIMULATOR_SESSION",
+                             writeSession("repeat 100\nkeypad 0 ButtonDown 1\nwait 10\nend\n"));
+    EnvironmentScope logPath(L"AXIS_SIMULATOR_LOG", L"");
+    ASSERT_EQ(S_OK, CoInitialize(nullptr));
+    {
+        SimulatorCopy simulator(scratch.path());
+        Owned<IKeyPadCollection> collection = simulator.keyPads();
+        ASSERT_TRUE(collection);
+        IKeyPadDevice* raw = nullptr;
+        ASSERT_EQ(S_OK, collection->GetItem(0, &raw));
+        Owned<IKeyPadDevice> device(raw);
+        Owned<IConnectionPoint> point = eventsOf(device.get());
+        ASSERT_TRUE(point);
+
+        // A sink that unadvises itself while the connection holds its only
+        // reference: a count of 0 inside Invoke would destroy it under its call.
+        ComTest::RecordingSink selfish(DIID__IAxisKeyPadEvents);
+        DWORD selfishCookie = 0;
+        std::atomic<long> refsAfterUnadvise{-1};
+        selfish.onInvoke = [&] {
+            point->Unadvise(selfishCookie);
+            refsAfterUnadvise = selfish.refs.load();
+        };
+        // A sink whose Invoke waits for another thread to unadvise it, as a
+        // sink that sends each event to a window's thread does.
+        ComTest::RecordingSink waiting(DIID__IAxisKeyPadEvents);
+        DWORD waitingCookie = 0;
+        std::atomic<bool> started{false}, waited{false}, unadvisedInTime{false};
+        std::thread unadvising;  // made by the first Invoke, joined here once `waited`
+        waiting.onInvoke = [&] {
+            if (started.exchange(true)) return;
+            auto done = std::make_shared<std::promise<void>>();
+            std::future<void> finished = done->get_future();
+            unadvising = std::thread([&point, &waitingCookie, done] {
+                point->Unadvise(waitingCookie);
+                done->set_value();
+            });
+            unadvisedInTime = finished.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            waited = true;
+        };
+        ASSERT_EQ(S_OK, point->Advise(&selfish, &selfishCookie));
+        selfish.Release();  // the test's own reference
+        ASSERT_EQ(S_OK, point->Advise(&waiting, &waitingCookie));
+        ASSERT_EQ(S_OK, device->Start());
+
+        EXPECT_TRUE(waitFor([&] { return refsAfterUnadvise >= 0 && waited; }));
+        device->Stop();
+        if (waited) unadvising.join();
+        EXPECT_EQ(1, refsAfterUnadvise.load()) << "only the delivery's own reference keeps the sink alive";
+        EXPECT_TRUE(unadvisedInTime.load()) << "Unadvise waited for the delivery that waited for it";
+        EXPECT_EQ(1u, selfish.calls().size());
+        EXPECT_EQ(1u, waiting.calls().size()) << "an event after Unadvise returned";
+        EXPECT_EQ(0, selfish.refs.load());
+        EXPECT_EQ(1, waiting.refs.load());
+    }
+    CoUninitialize();
 }
 
 }  // namespace
