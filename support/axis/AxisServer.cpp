@@ -68,7 +68,7 @@ private:
 std::shared_ptr<SimulatorCore> makeCore() {
     auto core = std::make_shared<SimulatorCore>();
     const std::wstring sessionPath = environmentValue(L"AXIS_SIMULATOR_SESSION");
-    core->log.writeTo(std::make_shared<FileLog>(logPathFor(sessionPath)));
+    core->log.writeTo(std::make_shared<FileLog>(logPathFor(sessionPath), sessionPath));
     // Sinks are called as COM's rules have it: each with a reference of its
     // own, outside the device's lock, so a sink may unadvise itself or wait
     // for a thread that unadvises.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <stdexcept>
 
 namespace ModuleTest {
@@ -251,6 +252,36 @@ DWORD runAndWait(std::wstring commandLine) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return exitCode;
+}
+
+namespace {
+std::mutex debugMutex;
+std::vector<std::string>* debugTexts = nullptr;  // the living DebugOutput's, under debugMutex
+}  // namespace
+
+DebugOutput::DebugOutput() : handler_(AddVectoredExceptionHandler(1, &DebugOutput::seen)) {
+    std::lock_guard lock(debugMutex);
+    debugTexts = &texts_;
+}
+
+DebugOutput::~DebugOutput() {
+    RemoveVectoredExceptionHandler(handler_);
+    std::lock_guard lock(debugMutex);
+    debugTexts = nullptr;
+}
+
+std::vector<std::string> DebugOutput::texts() const {
+    std::lock_guard lock(debugMutex);
+    return texts_;
+}
+
+LONG CALLBACK DebugOutput::seen(EXCEPTION_POINTERS* exception) {
+    // OutputDebugStringA raises this with its text's length and address.
+    const EXCEPTION_RECORD& record = *exception->ExceptionRecord;
+    std::lock_guard lock(debugMutex);
+    if (record.ExceptionCode == DBG_PRINTEXCEPTION_C && record.NumberParameters >= 2 && debugTexts != nullptr)
+        debugTexts->emplace_back(reinterpret_cast<const char*>(record.ExceptionInformation[1]));
+    return EXCEPTION_CONTINUE_SEARCH;
 }
 
 }  // namespace ModuleTest

@@ -103,4 +103,22 @@ std::wstring classesKeyValue(const std::wstring& subKey, const wchar_t* name);
 /// Runs `commandLine`, waits up to 30 s and returns its exit code (-1 when it did not start).
 DWORD runAndWait(std::wstring commandLine);
 
+/// What OutputDebugString is given on any thread of this process while it
+/// lives (seen by a vectored exception handler, as a debugger would see it).
+/// One at a time.
+class DebugOutput {
+public:
+    DebugOutput();
+    ~DebugOutput();
+    DebugOutput(const DebugOutput&) = delete;
+    DebugOutput& operator=(const DebugOutput&) = delete;
+    /// The texts received so far, in order.
+    std::vector<std::string> texts() const;
+
+private:
+    static LONG CALLBACK seen(EXCEPTION_POINTERS* exception);
+    void* handler_;
+    std::vector<std::string> texts_;
+};
+
 }  // namespace ModuleTest

@@ -1,10 +1,12 @@
 // The installed simulator, AxisSimulator.dll: registered by regsvr32, created
 // through the registry by the library's own creation sequence, playing its
 // default session to a sink from a thread of its own and logging every call
-// with its thread; refusing a class that belongs to another server and leaving
-// what other tools added under its own; reporting a malformed session once and
-// then playing nothing; calling sinks outside its lock. These tests change the
-// prefix's registry and run serially; each removes what it may leave.
+// with its process, thread and step; refusing a class that belongs to another
+// server and leaving what other tools added under its own; reporting a
+// malformed session once and then playing nothing; calling sinks outside its
+// lock; a log that is shared, kept once per process, and never fatal. These
+// tests change the prefix's registry and run serially; each removes what it
+// may leave.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,8 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <map>
+#include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -194,15 +198,20 @@ TEST_F(SimulatorServer, Regsvr32_CreateThroughRegistry_PlaysDefaultSession_LogsT
         }
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
 
+        // Each line names the process and thread, and counts the entries of its object.
         const std::string text = readText(log);
-        const std::string here = "thread=" + std::to_string(GetCurrentThreadId()) + " ";
-        const std::string player = "thread=" + std::to_string(calls[0].threadId) + " ";
+        const std::string process = " pid=" + std::to_string(GetCurrentProcessId()) + " thread=";
+        const std::string here = process + std::to_string(GetCurrentThreadId()) + " step=";
+        const std::string player = process + std::to_string(calls[0].threadId) + " step=";
         for (const std::string& line :
-             {here + "KeyPadDevice#0.Advise(1)", here + "KeyPadDevice#0.Start", player + "KeyPadDevice#0.Session:begin",
-              player + "KeyPadDevice#0.Fire:ButtonDown(0,5)->1 sink", here + "KeyPadDevice#0.Stop"})
+             std::vector<std::string>{here + "1 KeyPadDevice#0.Advise(1)\n", here + "2 KeyPadDevice#0.Start\n",
+                                      player + "3 KeyPadDevice#0.Session:begin\n",
+                                      player + "4 KeyPadDevice#0.Fire:ButtonDown(0,5)->1 sink\n",
+                                      player + "7 KeyPadDevice#0.Fire:ButtonUp(0,6)->1 sink\n",
+                                      "step=8 KeyPadDevice#0.SetBacklight(5,1)\n", here + "9 KeyPadDevice#0.Stop\n"})
             EXPECT_EQ(1u, occurrences(text, line)) << line << "\nin the log:\n" << text;
-        EXPECT_EQ(1u, occurrences(text, "KeyPadDevice#0.SetBacklight(5,1)\n")) << text;
-        EXPECT_EQ(0u, occurrences(text, here + "KeyPadDevice#0.SetBacklight")) << "logged on the wrong thread";
+        EXPECT_EQ(0u, occurrences(text, here + "8 KeyPadDevice#0.SetBacklight")) << "logged on the wrong thread";
+        EXPECT_EQ(occurrences(text, "\n"), occurrences(text, process)) << text;
     }
     CoUninitialize();
     CoFreeUnusedLibrariesEx(0, 0);
@@ -237,30 +246,18 @@ TEST_F(SimulatorServer, ClassOfAnotherServer_RefusedAndNothingChanges) {
 }
 
 TEST_F(SimulatorServer, MalformedSession_ReportedOnceBesideIt_NothingPlays) {
-    const std::wstring sessionFile = scratch.path() + L"\\broken.session";
-    std::ofstream(std::string(sessionFile.begin(), sessionFile.end()))
-        << "devices keypad 1\nwait 10\nkeypad 0 ShuttleMove 2\nkeypad 0 ButtonDown 1\n";
+    const std::wstring sessionFile =
+        writeSession("devices keypad 1\nwait 10\nkeypad 0 ShuttleMove 2\nkeypad 0 ButtonDown 1\n", L"broken.session");
     EnvironmentScope session(L"AXIS_SIMULATOR_SESSION", sessionFile);
     EnvironmentScope logPath(L"AXIS_SIMULATOR_LOG", L"");
-    // A copy is a module of its own, whatever this process loaded before.
-    const std::wstring copy = scratch.path() + L"\\AxisSimulatorCopy.dll";
-    ASSERT_TRUE(CopyFileW(simulatorPath().c_str(), copy.c_str(), FALSE));
+    ModuleTest::DebugOutput debugger;
     ASSERT_EQ(S_OK, CoInitialize(nullptr));
     {
-        LoadedLibrary simulator(copy);
-        using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-        const auto getClassObject = simulator.entry<GetClassObject>("DllGetClassObject");
-        ASSERT_NE(nullptr, getClassObject);
+        SimulatorCopy simulator(scratch.path());
         ComTest::RecordingSink sink(DIID__IAxisKeyPadEvents);
         for (int round = 0; round < 2; ++round) {
-            IClassFactory* factory = nullptr;
-            ASSERT_EQ(S_OK, getClassObject(CLSID_AxisKeyPad, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
-            IKeyPadCollection* raw = nullptr;
-            EXPECT_EQ(S_OK,
-                      factory->CreateInstance(nullptr, __uuidof(IKeyPadCollection), reinterpret_cast<void**>(&raw)));
-            factory->Release();
-            ASSERT_NE(nullptr, raw);
-            Owned<IKeyPadCollection> collection(raw);
+            Owned<IKeyPadCollection> collection = simulator.keyPads();
+            ASSERT_TRUE(collection);
             DWORD cookie = 0;
             Owned<IKeyPadDevice> device = startKeyPad(collection.get(), &sink, cookie);
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -268,13 +265,16 @@ TEST_F(SimulatorServer, MalformedSession_ReportedOnceBesideIt_NothingPlays) {
             device->Close();
         }
         EXPECT_TRUE(sink.calls().empty()) << "a malformed session plays nothing";
-        EXPECT_EQ(S_OK, simulator.entry<EntryPoint>("DllCanUnloadNow")());
+        EXPECT_EQ(S_OK, simulator.canUnloadNow());
     }
     CoUninitialize();
     const std::string text = readText(sessionFile + L".log");
     EXPECT_EQ(1u, occurrences(text, "AxisSimulator.Session:error ")) << text;
     EXPECT_EQ(1u, occurrences(text, "broken.session:3: keypad has no event ShuttleMove\n")) << text;
     EXPECT_EQ(0u, occurrences(text, "Session:begin")) << text;
+    const std::vector<std::string> told = debugger.texts();
+    ASSERT_EQ(1u, told.size());
+    EXPECT_NE(std::string::npos, told[0].find("broken.session:3: keypad has no event ShuttleMove")) << told[0];
 }
 
 /// Writes the string `value` named `name` (null: the default) of HKCR\`key`, creating the key.
@@ -380,6 +380,91 @@ TEST_F(SimulatorServer, InstalledSimulator_CallsSinksOutsideItsLock_WithAReferen
         EXPECT_EQ(1, waiting.refs.load());
     }
     CoUninitialize();
+}
+
+TEST_F(SimulatorServer, LogPathUnwritableOrTheSessionFile_ReportedOnce_SessionStillPlays) {
+    const std::string sessionText = "devices keypad 1\nkeypad 0 ButtonDown 7\n";
+    const std::wstring sessionFile = writeSession(sessionText);
+    EnvironmentScope session(L"AXIS_SIMULATOR_SESSION", sessionFile);
+    const std::pair<std::wstring, const char*> cases[] = {
+        {scratch.path() + L"\\missing\\simulator.log", "AxisSimulator: cannot write the log "},
+        {scratch.path(), "AxisSimulator: cannot write the log "},  // a directory
+        {sessionFile, "AxisSimulator: the log "},
+    };
+    ASSERT_EQ(S_OK, CoInitialize(nullptr));
+    for (const auto& [log, told] : cases) {
+        SCOPED_TRACE(std::string(log.begin(), log.end()));
+        EnvironmentScope logPath(L"AXIS_SIMULATOR_LOG", log);
+        ScratchDirectory copyDirectory;
+        ModuleTest::DebugOutput debugger;
+        ComTest::RecordingSink sink(DIID__IAxisKeyPadEvents);
+        {
+            SimulatorCopy simulator(copyDirectory.path());
+            Owned<IKeyPadCollection> collection = simulator.keyPads();
+            ASSERT_TRUE(collection);
+            DWORD cookie = 0;
+            Owned<IKeyPadDevice> device = startKeyPad(collection.get(), &sink, cookie);
+            EXPECT_TRUE(waitFor([&] { return !sink.calls().empty(); })) << "the session did not play";
+            device->Stop();
+        }
+        const std::vector<std::string> texts = debugger.texts();
+        ASSERT_EQ(1u, texts.size());
+        EXPECT_EQ(0u, texts[0].find(told)) << texts[0];
+        EXPECT_EQ(sessionText, readText(sessionFile));
+    }
+    CoUninitialize();
+}
+
+TEST_F(SimulatorServer, Log_KeptOncePerProcess_ThroughEveryLoadOfTheDll) {
+    const std::wstring log = scratch.path() + L"\\simulator.log";
+    std::ofstream(std::string(log.begin(), log.end())) << "a line of an earlier process\n";
+    EnvironmentScope logPath(L"AXIS_SIMULATOR_LOG", log);
+    EnvironmentScope session(L"AXIS_SIMULATOR_SESSION", writeSession("devices keypad 1\n"));
+    for (int load = 0; load < 3; ++load) EXPECT_TRUE(SimulatorCopy(scratch.path()).keyPads());
+    EXPECT_EQ(nullptr, GetModuleHandleW((scratch.path() + L"\\AxisSimulatorCopy.dll").c_str())) << "never unloaded";
+    const std::string text = readText(log);
+    EXPECT_EQ(0u, occurrences(text, "earlier process")) << "the log of an earlier process is kept";
+    EXPECT_EQ(3u, occurrences(text, " step=1 KeyPadCollection.QueryInterface(IKeyPadCollection)\n")) << text;
+}
+
+TEST_F(SimulatorServer, ProcessesSharingTheLog_LoseNoLine) {
+    constexpr int Rounds = 2000;
+    const std::wstring test = L"SimulatorServer.ProcessesSharingTheLog_LoseNoLine";
+    if (std::wstring(GetCommandLineW()).find(L" --dravlo-log-writer") != std::wstring::npos) {
+        // A child: writes to the log its parent keeps open, beside another child.
+        SimulatorCopy simulator(scratch.path());
+        for (int round = 0; round < Rounds; ++round) ASSERT_TRUE(simulator.keyPads());
+        return;
+    }
+    const std::wstring log = scratch.path() + L"\\shared.log";
+    EnvironmentScope logPath(L"AXIS_SIMULATOR_LOG", log);
+    EnvironmentScope session(L"AXIS_SIMULATOR_SESSION", L"");
+    SimulatorCopy simulator(scratch.path());
+    ASSERT_TRUE(simulator.keyPads());  // the log is open: no child may empty it
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring child = L"\"" + std::wstring(self) + L"\" --gtest_filter=" + test + L" --dravlo-log-writer";
+    DWORD exitCodes[2] = {1, 1};
+    std::thread other([&] { exitCodes[1] = ModuleTest::runAndWait(child); });
+    exitCodes[0] = ModuleTest::runAndWait(child);
+    other.join();
+    EXPECT_EQ(0u, exitCodes[0] + exitCodes[1]);
+
+    // Every line whole, and each process's objects counted without a gap.
+    const std::regex format(R"(\d\d:\d\d:\d\d\.\d{3} pid=(\d+) thread=\d+ step=(\d+) ([^.]+)\..+)");
+    std::map<std::pair<std::string, std::string>, unsigned long> steps;
+    std::map<std::string, int> collections;
+    std::istringstream in(readText(log));
+    for (std::string line; std::getline(in, line);) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, format)) << line;
+        unsigned long& step = steps[std::make_pair(match[1], match[3])];
+        EXPECT_EQ(++step, std::stoul(match[2])) << line;
+        if (line.find("KeyPadCollection.Release->0") != std::string::npos) ++collections[match[1]];
+    }
+    EXPECT_EQ(1u, collections.erase(std::to_string(GetCurrentProcessId())));
+    ASSERT_EQ(2u, collections.size());
+    for (const auto& [pid, count] : collections) EXPECT_EQ(Rounds, count) << "pid " << pid;
 }
 
 }  // namespace
