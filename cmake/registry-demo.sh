@@ -90,7 +90,7 @@ if [ -n "$session" ]; then
   AXIS_SIMULATOR_SESSION=$(windows_path "$session")
 fi
 # A program other than the demo host does not show what the simulator saw:
-# its log, without times and thread ids, shows it here.
+# its log, without times, process and thread ids and steps, shows it here.
 log=
 if [ "${command[0]}" != dravlo_registry_demo.exe ] && [ -z "${AXIS_SIMULATOR_LOG:-}" ]; then
   log="$prefix/AxisSimulator.log"
@@ -102,7 +102,7 @@ status=$?
 echo
 if [ -n "$log" ] && [ -f "$log" ]; then
   echo "What the simulator logged (its calls from the library, and the events it raised):"
-  sed -E -n 's/^[0-9:.]+ thread=[0-9]+ /   /p' "$log" | grep -v -E 'QueryInterface|Release->[1-9]'
+  sed -E -n 's/^[0-9:.]+ pid=[0-9]+ thread=[0-9]+ step=[0-9]+ /   /p' "$log" | grep -v -E 'QueryInterface|Release->[1-9]'
   echo
 fi
 

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cwchar>
 #include <memory>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "com/DravloModule.h"
 #include "com/SinkSupport.h"
@@ -53,6 +56,188 @@ HRESULT loadModuleTypeLib(HINSTANCE module, ComRef<ITypeLib>& library, OwnedBstr
     hr = loadTypeLibNear(fileName, library.put(), &loadedPath);
     path.reset(loadedPath);
     return hr;
+}
+
+struct KeyCloser {
+    void operator()(HKEY key) const noexcept { RegCloseKey(key); }
+};
+/// Owns one open registry key.
+using OwnedKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
+/// A registry key as it is: its values and, recursively, its subkeys, each in
+/// the order the registry enumerates them.
+struct KeyTree {
+    struct Value {
+        std::wstring name;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    std::vector<Value> values;
+    std::vector<std::pair<std::wstring, KeyTree>> subKeys;
+};
+
+/// Longest key and value names the registry allows, and a terminator.
+constexpr DWORD MaxKeyName = 256;
+constexpr DWORD MaxValueName = 16384;
+
+HRESULT fromStatus(LSTATUS status) noexcept { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
+
+/// Reads `key` with everything below it into `tree`. Throws std::bad_alloc.
+LSTATUS readTree(HKEY key, KeyTree& tree) {
+    std::wstring name(MaxValueName, L'\0');
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = MaxValueName, type = 0, size = 0;
+        LSTATUS status = RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, nullptr, &size);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status != ERROR_SUCCESS) return status;
+        KeyTree::Value value{name.substr(0, nameLength), type, std::vector<BYTE>(size)};
+        status = RegQueryValueExW(key, value.name.c_str(), nullptr, nullptr, value.data.data(), &size);
+        if (status != ERROR_SUCCESS) return status;
+        value.data.resize(size);
+        tree.values.push_back(std::move(value));
+    }
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = MaxKeyName;
+        LSTATUS status = RegEnumKeyExW(key, i, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status != ERROR_SUCCESS) return status;
+        HKEY raw = nullptr;
+        std::wstring subName = name.substr(0, nameLength);
+        status = RegOpenKeyExW(key, subName.c_str(), 0, KEY_READ, &raw);
+        if (status != ERROR_SUCCESS) return status;
+        OwnedKey sub(raw);
+        tree.subKeys.emplace_back(std::move(subName), KeyTree{});
+        status = readTree(sub.get(), tree.subKeys.back().second);
+        if (status != ERROR_SUCCESS) return status;
+    }
+    return ERROR_SUCCESS;
+}
+
+/// Makes `key` hold exactly `tree`: values and subkeys that are not in it go,
+/// those that differ are written back, the rest is left untouched. Throws
+/// std::bad_alloc.
+LSTATUS writeTree(HKEY key, const KeyTree& tree) {
+    KeyTree now;
+    LSTATUS status = readTree(key, now);
+    if (status != ERROR_SUCCESS) return status;
+    for (const KeyTree::Value& value : now.values) {
+        bool kept = false;
+        for (const KeyTree::Value& wanted : tree.values) kept |= _wcsicmp(wanted.name.c_str(), value.name.c_str()) == 0;
+        if (!kept && (status = RegDeleteValueW(key, value.name.c_str())) != ERROR_SUCCESS) return status;
+    }
+    for (const KeyTree::Value& wanted : tree.values) {
+        bool same = false;
+        for (const KeyTree::Value& value : now.values)
+            same |= _wcsicmp(wanted.name.c_str(), value.name.c_str()) == 0 && value.type == wanted.type &&
+                    value.data == wanted.data;
+        if (!same && (status = RegSetValueExW(key, wanted.name.c_str(), 0, wanted.type, wanted.data.data(),
+                                              static_cast<DWORD>(wanted.data.size()))) != ERROR_SUCCESS)
+            return status;
+    }
+    for (const auto& [name, sub] : now.subKeys) {
+        bool kept = false;
+        for (const auto& wanted : tree.subKeys) kept |= _wcsicmp(wanted.first.c_str(), name.c_str()) == 0;
+        if (!kept && (status = RegDeleteTreeW(key, name.c_str())) != ERROR_SUCCESS) return status;
+    }
+    for (const auto& [name, sub] : tree.subKeys) {
+        HKEY raw = nullptr;
+        status = RegCreateKeyExW(key, name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &raw, nullptr);
+        if (status != ERROR_SUCCESS) return status;
+        OwnedKey opened(raw);
+        if ((status = writeTree(opened.get(), sub)) != ERROR_SUCCESS) return status;
+    }
+    return ERROR_SUCCESS;
+}
+
+/// "{XXXXXXXX-...}" of `guid`.
+std::wstring guidText(REFGUID guid) {
+    wchar_t text[40];
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+/// The Interface keys of other components that RegisterTypeLib and
+/// UnRegisterTypeLib would change: the library describes the Axis driver's
+/// event interfaces, and both calls write or delete an Interface\{IID} key for
+/// each of them, in both registry views, whoever owns it. An Interface key
+/// that names another type library (or none) is another component's; saved
+/// before the call and written back after it, it ends exactly as it was. Keys
+/// naming this library are its own and left to the calls.
+class ForeignInterfaceKeys {
+public:
+    /// Saves the foreign keys of the interfaces `library` describes.
+    HRESULT save(ITypeLib* library) noexcept;
+    /// Writes every saved key back as it was saved; the first failure.
+    HRESULT restore() noexcept;
+
+private:
+    struct Saved {
+        REGSAM view;
+        std::wstring name;
+        KeyTree tree;
+    };
+    HRESULT saveIfForeign(REGSAM view, const std::wstring& name, const std::wstring& libraryId);
+    std::vector<Saved> saved_;
+};
+
+HRESULT ForeignInterfaceKeys::save(ITypeLib* library) noexcept {
+    try {
+        TLIBATTR* attributes = nullptr;
+        HRESULT hr = library->GetLibAttr(&attributes);
+        if (FAILED(hr)) return hr;
+        const std::wstring libraryId = guidText(attributes->guid);
+        library->ReleaseTLibAttr(attributes);
+        for (UINT i = 0, count = library->GetTypeInfoCount(); i < count && SUCCEEDED(hr); ++i) {
+            ComRef<ITypeInfo> info;
+            TYPEATTR* type = nullptr;
+            if (FAILED(hr = library->GetTypeInfo(i, info.put())) || FAILED(hr = info->GetTypeAttr(&type))) break;
+            const bool isInterface = type->typekind == TKIND_DISPATCH || type->typekind == TKIND_INTERFACE;
+            const std::wstring name = L"Interface\\" + guidText(type->guid);
+            info->ReleaseTypeAttr(type);
+            if (!isInterface) continue;
+            for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+                if (FAILED(hr = saveIfForeign(view, name, libraryId))) break;
+            }
+        }
+        return hr;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT ForeignInterfaceKeys::saveIfForeign(REGSAM view, const std::wstring& name, const std::wstring& libraryId) {
+    HKEY raw = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ | view, &raw);
+    if (status == ERROR_FILE_NOT_FOUND) return S_OK;
+    if (status != ERROR_SUCCESS) return fromStatus(status);
+    OwnedKey key(raw);
+    wchar_t named[40] = {};
+    DWORD size = sizeof(named) - sizeof(wchar_t);
+    status = RegGetValueW(key.get(), L"TypeLib", nullptr, RRF_RT_REG_SZ, nullptr, named, &size);
+    if (status == ERROR_SUCCESS && _wcsicmp(named, libraryId.c_str()) == 0) return S_OK;  // ours
+    Saved saved{view, name, {}};
+    if ((status = readTree(key.get(), saved.tree)) != ERROR_SUCCESS) return fromStatus(status);
+    saved_.push_back(std::move(saved));
+    return S_OK;
+}
+
+HRESULT ForeignInterfaceKeys::restore() noexcept {
+    HRESULT result = S_OK;
+    try {
+        for (const Saved& saved : saved_) {
+            HKEY raw = nullptr;
+            LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, saved.name.c_str(), 0, nullptr, 0,
+                                             KEY_READ | KEY_WRITE | saved.view, nullptr, &raw, nullptr);
+            if (status == ERROR_SUCCESS) {
+                OwnedKey key(raw);
+                status = writeTree(key.get(), saved.tree);
+            }
+            if (status != ERROR_SUCCESS && SUCCEEDED(result)) result = fromStatus(status);
+        }
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return result;
 }
 
 }  // namespace
@@ -110,8 +295,12 @@ HRESULT registerServer(HINSTANCE module) noexcept {
         directory[length] = L'\0';
         helpDirectory = directory;
     }
+    ForeignInterfaceKeys foreign;
+    if (FAILED(hr = foreign.save(library.get()))) return hr;
     // MinGW declares both names non-const; RegisterTypeLib only reads them.
-    return RegisterTypeLib(library.get(), path.get(), const_cast<wchar_t*>(helpDirectory));
+    hr = RegisterTypeLib(library.get(), path.get(), const_cast<wchar_t*>(helpDirectory));
+    const HRESULT restored = foreign.restore();
+    return FAILED(hr) ? hr : restored;
 }
 
 HRESULT unregisterServer(HINSTANCE module) noexcept {
@@ -121,13 +310,17 @@ HRESULT unregisterServer(HINSTANCE module) noexcept {
     HRESULT hr = loadModuleTypeLib(module, library, path);
     if (FAILED(hr)) return hr;
 
+    ForeignInterfaceKeys foreign;
+    if (FAILED(hr = foreign.save(library.get()))) return hr;
     TLIBATTR* attributes = nullptr;
     hr = library->GetLibAttr(&attributes);
     if (FAILED(hr)) return hr;
     hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
                            attributes->syskind);
     library->ReleaseTLibAttr(attributes);
-    return SUCCEEDED(hr) ? S_OK : hr;
+    const HRESULT restored = foreign.restore();
+    if (FAILED(hr)) return hr;
+    return FAILED(restored) ? restored : S_OK;
 }
 
 }  // namespace Dravlo

@@ -2,10 +2,15 @@
 // Self-registration. The module serves no creatable class, so registering
 // the library means registering its own type library "DravloDriver"
 // machine-wide, and unregistering means removing exactly that registration;
-// no CLSID, ProgID or AppID key is ever written. Both entry points run on the
-// caller's thread, with its thread locale set to LOCALE_SYSTEM_DEFAULT for
-// their duration. The library's own file name is taken in UTF-16 (see
-// moduleFileName), so no code page stands between it and LoadTypeLib.
+// no CLSID, ProgID or AppID key is ever written. The type library describes
+// the Axis driver's event interfaces, for which RegisterTypeLib writes and
+// UnRegisterTypeLib deletes Interface\{IID} keys; an Interface key that
+// another component owns (it names another type library, or none) is saved
+// before either call and put back after it, in both registry views, so it
+// ends exactly as it was. Both entry points run on the caller's thread, with
+// its thread locale set to LOCALE_SYSTEM_DEFAULT for their duration. The
+// library's own file name is taken in UTF-16 (see moduleFileName), so no code
+// page stands between it and LoadTypeLib.
 
 #include <windows.h>
 #include <oleauto.h>
@@ -28,11 +33,13 @@ HRESULT loadTypeLibNear(const wchar_t* fileName, ITypeLib** library, BSTR* path)
 std::size_t helpDirectoryLength(const wchar_t* helpFile) noexcept;
 
 /// DllRegisterServer of the library `module`: RegisterTypeLib with the name
-/// that loaded and the help file's directory; the first failure otherwise.
+/// that loaded and the help file's directory, other components' Interface keys
+/// kept as they were; the first failure otherwise.
 HRESULT registerServer(HINSTANCE module) noexcept;
 
 /// DllUnregisterServer of the library `module`: UnRegisterTypeLib with the
-/// loaded library's own attributes; S_OK for any success, else the failure.
+/// loaded library's own attributes, other components' Interface keys kept as
+/// they were; S_OK for any success, else the first failure.
 HRESULT unregisterServer(HINSTANCE module) noexcept;
 
 }  // namespace Dravlo

@@ -30,22 +30,26 @@ using AxisSim::Kind;
 using Demo::check;
 using Demo::say;
 
-/// One line of the simulator's log: "<time> thread=<id> <object>.<call>".
+/// One line of the simulator's log:
+/// "<time> pid=<id> thread=<id> step=<n> <object>.<call>".
 struct LogEntry {
     unsigned long thread = 0;
     std::string object;
     std::string call;
 };
 
+/// The entries this process made; other processes may share the log.
 std::vector<LogEntry> readLog(const std::wstring& path) {
     std::vector<LogEntry> entries;
+    const std::string mine = " pid=" + std::to_string(GetCurrentProcessId()) + " thread=";
     std::ifstream file{std::filesystem::path(path)};
     for (std::string line; std::getline(file, line);) {
-        const std::size_t thread = line.find(" thread=");
-        const std::size_t text = line.find(' ', thread + 1);
-        if (thread == std::string::npos || text == std::string::npos) continue;
+        const std::size_t pid = line.find(mine);
+        const std::size_t step = line.find(" step=", pid);
+        const std::size_t text = line.find(' ', step + 1);
+        if (pid == std::string::npos || step == std::string::npos || text == std::string::npos) continue;
         LogEntry entry;
-        entry.thread = std::stoul(line.substr(thread + 8, text - thread - 8));
+        entry.thread = std::stoul(line.substr(pid + mine.size(), step - pid - mine.size()));
         const std::size_t dot = line.find('.', text + 1);
         entry.object = line.substr(text + 1, dot - text - 1);
         entry.call = dot == std::string::npos ? std::string() : line.substr(dot + 1);
@@ -72,14 +76,18 @@ struct Expected {
 
 Expected expectationsOf(const AxisSim::Session& session) {
     Expected expected;
-    expected.plays = !session.steps.empty();
-    for (const AxisSim::SessionStep& step : session.steps) {
-        expected.totalWaitMs += step.waitMs;
-        if (step.waitMs != 0 || step.device != 0 || step.dispid == AxisSim::Dispid::Error) continue;
-        const bool button = step.dispid == AxisSim::Dispid::ButtonDown || step.dispid == AxisSim::Dispid::ButtonUp;
-        if (step.kind == Kind::KeyPad) {
+    expected.plays = !session.empty();
+    AxisSim::SessionWalk walk(session);
+    while (const AxisSim::SessionStep* step = walk.next()) {
+        if (step->op == AxisSim::SessionStep::Op::Wait) {
+            expected.totalWaitMs += static_cast<unsigned>(step->value);
+            continue;
+        }
+        if (step->device != 0 || step->dispid == AxisSim::Dispid::Error) continue;
+        const bool button = step->dispid == AxisSim::Dispid::ButtonDown || step->dispid == AxisSim::Dispid::ButtonUp;
+        if (step->kind == Kind::KeyPad) {
             ++expected.keyPadKeys;
-            if (step.dispid == AxisSim::Dispid::ButtonDown) expected.keyPadButtonsPressed.insert(step.value);
+            if (step->dispid == AxisSim::Dispid::ButtonDown) expected.keyPadButtonsPressed.insert(step->value);
         } else {
             ++(button ? expected.jogDialKeys : expected.dial);
         }
@@ -102,7 +110,6 @@ public:
     int run() {
         sessionPath_ = AxisSim::environmentValue(L"AXIS_SIMULATOR_SESSION");
         logPath_ = AxisSim::logPathFor(sessionPath_);
-        std::filesystem::remove(std::filesystem::path(logPath_));
         const Expected expected = expectations();
 
         say(0, "2. Listeners, and the drivers initialised: COM finds the Axis driver in the registry");

@@ -248,6 +248,7 @@ template <class Object>
 Object* makeDevice(const std::shared_ptr<SimulatorCore>& core, Kind kind, int index,
                    std::shared_ptr<DeviceProbe>& probe) {
     probe = std::make_shared<DeviceProbe>(kind, index);
+    probe->deliverOutsideLock(core->deliverOutsideLock);
     auto* device = new Object(core, probe);
     device->AddRef();
     return device;

@@ -30,7 +30,7 @@ public:
 
     void started(const std::shared_ptr<SimulatorCore>& core,
                  const std::shared_ptr<DeviceProbe>& device) noexcept override {
-        if (device->index() != 0 || session_->steps.empty()) return;
+        if (device->index() != 0 || session_->empty()) return;
         std::unique_ptr<SessionPlayer> old;
         try {
             const Kind kind = device->kind();
@@ -68,7 +68,11 @@ private:
 std::shared_ptr<SimulatorCore> makeCore() {
     auto core = std::make_shared<SimulatorCore>();
     const std::wstring sessionPath = environmentValue(L"AXIS_SIMULATOR_SESSION");
-    core->log.writeTo(std::make_shared<FileLog>(logPathFor(sessionPath)));
+    core->log.writeTo(std::make_shared<FileLog>(logPathFor(sessionPath), sessionPath));
+    // Sinks are called as COM's rules have it: each with a reference of its
+    // own, outside the device's lock, so a sink may unadvise itself or wait
+    // for a thread that unadvises.
+    core->deliverOutsideLock = true;
     std::shared_ptr<const Session> session = loadSession(sessionPath, core->log);
     core->config(Kind::JogDial).deviceCount = session->devices[static_cast<int>(Kind::JogDial)];
     core->config(Kind::KeyPad).deviceCount = session->devices[static_cast<int>(Kind::KeyPad)];

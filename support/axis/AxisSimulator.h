@@ -139,10 +139,12 @@ private:
 
 /// One simulated device: its counters, its connection point's counters, the
 /// advised sinks and the means to fire events at them.
-/// Thread rule: every member may be called from any thread. Delivery to the
-/// sinks is serialised by an internal lock that Unadvise also takes, so once
-/// Unadvise has returned no further event reaches that sink. The sinks are not
-/// AddRef'd for a delivery.
+/// Thread rule: every member may be called from any thread. By default
+/// delivery to the sinks is serialised by an internal lock that Unadvise also
+/// takes, so once Unadvise has returned no further event reaches that sink;
+/// the sinks are not AddRef'd for a delivery. That is stricter than COM asks
+/// and is what the in-process tests rely on; the installed simulator delivers
+/// outside the lock instead (deliverOutsideLock).
 class DeviceProbe : public ObjectProbe {
 public:
     DeviceProbe(Kind kind, int index);

@@ -1,10 +1,14 @@
 #pragma once
 // Registration of the installed simulator: the jog dial and keypad classes as
 // InprocServer32 of this file with ThreadingModel "Both", under
-// HKEY_CLASSES_ROOT\CLSID. A class already registered to another file (or to
-// an out-of-process server) is never taken over: registration then fails with
-// ClassTakenResult and changes nothing. Unregistration removes a class's key
-// only while it names this file.
+// HKEY_CLASSES_ROOT\CLSID, and a name for a class key that has none. A class
+// that names another in-process file or has a LocalServer32 belongs to another
+// server and is never taken over: registration then fails with
+// ClassTakenResult and changes nothing. A class key that names no server
+// (empty, or holding only what other tools added) is free. Unregistration,
+// only of a class that names this file, removes the values written while they
+// still hold what was written, then each key left empty; whatever other tools
+// added under the class stays.
 
 #include <windows.h>
 
@@ -19,8 +23,9 @@ inline const HRESULT ClassTakenResult = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)
 /// failing registry call's HRESULT (anything written is then removed again).
 HRESULT registerServerClasses(const std::wstring& modulePath) noexcept;
 
-/// Removes each class registered to `modulePath`; leaves others alone. S_OK
-/// unless a key of this file could not be removed.
+/// Removes what registration wrote for each class registered to `modulePath`;
+/// leaves other classes alone. S_OK unless a value or key of this file could
+/// not be removed.
 HRESULT unregisterServerClasses(const std::wstring& modulePath) noexcept;
 
 }  // namespace AxisSim

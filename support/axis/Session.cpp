@@ -1,9 +1,12 @@
-// The session text: parsing, the default session and the events' arguments.
+// The session text: decoding, parsing, walking, the default session and the
+// events' arguments.
 
 #include "support/axis/Session.h"
 
 #include <charconv>
 #include <climits>
+#include <cstdio>
+#include <optional>
 
 namespace AxisSim {
 
@@ -42,6 +45,11 @@ constexpr EventInfo Events[] = {
     {"JogMove", Dispid::JogMove, true, false},
     {"Error", Dispid::Error, false, true},
 };
+
+/// How much of an offending word a report quotes.
+constexpr std::size_t QuotedBytes = 60;
+
+std::string quoted(std::string_view word) { return printable(word, QuotedBytes); }
 
 /// One line cut into words, the comment removed.
 class Words {
@@ -82,10 +90,10 @@ long number(std::string_view word, long low, long high, const char* what) {
     long value = 0;
     auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
     if (error != std::errc() || end != word.data() + word.size())
-        throw Malformed{std::string(what) + " is not a number: " + std::string(word)};
+        throw Malformed{std::string(what) + " is not a number: " + quoted(word)};
     if (value < low || value > high)
         throw Malformed{std::string(what) + " out of range " + std::to_string(low) + ".." + std::to_string(high) +
-                        ": " + std::string(word)};
+                        ": " + quoted(word)};
     return value;
 }
 
@@ -97,7 +105,59 @@ std::optional<Kind> kindNamed(std::string_view word) {
 
 void expectEnd(Words& words) {
     std::string_view extra = words.next();
-    if (!extra.empty()) throw Malformed{"unexpected " + std::string(extra)};
+    if (!extra.empty()) throw Malformed{"unexpected " + quoted(extra)};
+}
+
+/// The length of the UTF-8 sequence starting text[0] when it is valid and
+/// printing; 0 otherwise.
+std::size_t printingSequence(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead >= 0x20 && lead < 0x7F) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        if (lead == 0xC2) low = 0xA0;  // C1 controls
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // overlong
+        if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    }
+    if (length == 0 || text.size() < length || byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    return length;
+}
+
+/// `text` cut to at most `limit` bytes without splitting a UTF-8 sequence.
+std::string_view cutUtf8(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+/// UTF-16 code units (little-endian unless `bigEndian`) as UTF-8.
+std::optional<std::string> utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+    std::wstring wide(bytes.size() / 2, L'\0');
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const auto first = static_cast<unsigned char>(bytes[2 * i]);
+        const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
+        wide[i] = static_cast<wchar_t>(bigEndian ? first << 8 | second : second << 8 | first);
+    }
+    if (wide.empty()) return std::string();
+    const int length = static_cast<int>(wide.size());
+    const int size =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::nullopt;
+    std::string text(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, text.data(), size, nullptr, nullptr);
+    return text;
 }
 
 class Parser {
@@ -118,15 +178,18 @@ public:
         } catch (const Malformed& malformed) {
             return SessionError{line, malformed.reason};
         }
+        session_.steps.shrink_to_fit();
+        session_.texts.shrink_to_fit();
         return std::move(session_);
     }
 
 private:
     struct OpenRepeat {
         int line;
-        long count;
-        std::size_t firstStep;
+        std::size_t step;    ///< index of its Repeat step
+        std::size_t before;  ///< steps played before it
     };
+    using Op = SessionStep::Op;
 
     void parseLine(std::string_view line) {
         Words words(line);
@@ -135,20 +198,24 @@ private:
         if (command == "devices") return parseDevices(words);
         if (command == "wait") {
             SessionStep step;
-            step.waitMs = static_cast<unsigned>(number(words.next(), 0, 600000, "milliseconds"));
+            step.op = Op::Wait;
+            step.value = number(words.next(), 0, 600000, "milliseconds");
             expectEnd(words);
-            if (step.waitMs != 0) add(std::move(step));
+            if (step.value != 0) play(step);
             return;
         }
         if (command == "repeat") {
-            const long count = number(words.next(), 1, 10000, "repeat count");
+            SessionStep step;
+            step.op = Op::Repeat;
+            step.value = number(words.next(), 1, 10000, "repeat count");
             expectEnd(words);
-            repeats_.push_back({line_, count, session_.steps.size()});
+            repeats_.push_back({line_, session_.steps.size(), played_});
+            session_.steps.push_back(step);
             return;
         }
         if (command == "end") return closeRepeat(words);
         if (std::optional<Kind> kind = kindNamed(command)) return parseEvent(*kind, words);
-        throw Malformed{"unknown command " + std::string(command)};
+        throw Malformed{"unknown command " + quoted(command)};
     }
 
     void parseDevices(Words& words) {
@@ -171,19 +238,20 @@ private:
         for (const EventInfo& candidate : Events)
             if (candidate.name == name) info = &candidate;
         if (info == nullptr || (info->jogDialOnly && kind == Kind::KeyPad))
-            throw Malformed{(kind == Kind::JogDial ? "jogdial has no event " : "keypad has no event ") +
-                            std::string(name)};
+            throw Malformed{(kind == Kind::JogDial ? "jogdial has no event " : "keypad has no event ") + quoted(name)};
         step.dispid = info->dispid;
-        step.eventName = info->name.data();
         if (info->error) {
             step.value = number(words.next(), LONG_MIN, LONG_MAX, "error code");
-            step.text = std::string(words.remainder());
+            const std::string_view text = words.remainder();
+            if (text.size() > Session::MaxTextBytes && session_.textCutAtLine == 0) session_.textCutAtLine = line_;
+            step.link = static_cast<std::uint32_t>(session_.texts.size());
+            session_.texts.emplace_back(cutUtf8(text, Session::MaxTextBytes));
         } else {
             step.value = number(words.next(), LONG_MIN, LONG_MAX, "value");
             expectEnd(words);
         }
         eventSeen_ = true;
-        add(std::move(step));
+        play(step);
     }
 
     void closeRepeat(Words& words) {
@@ -192,52 +260,126 @@ private:
         const OpenRepeat open = repeats_.back();
         repeats_.pop_back();
         std::vector<SessionStep>& steps = session_.steps;
-        const std::size_t length = steps.size() - open.firstStep;
-        if (length * static_cast<std::size_t>(open.count) + open.firstStep > Session::MaxSteps) tooLong();
-        for (long round = 1; round < open.count; ++round)
-            for (std::size_t i = 0; i < length; ++i) steps.push_back(steps[open.firstStep + i]);
+        const std::size_t body = played_ - open.before;
+        if (body == 0) {  // nothing to play: the repeat goes
+            steps.resize(open.step);
+            return;
+        }
+        played_ = open.before + body * static_cast<std::size_t>(steps[open.step].value);
+        if (played_ > Session::MaxSteps) tooLarge();
+        steps[open.step].link = static_cast<std::uint32_t>(steps.size());
+        SessionStep end;
+        end.op = Op::End;
+        end.link = static_cast<std::uint32_t>(open.step);
+        steps.push_back(end);
     }
 
-    void add(SessionStep step) {
-        if (session_.steps.size() >= Session::MaxSteps) tooLong();
-        session_.steps.push_back(std::move(step));
+    /// Adds an Event or Wait step.
+    void play(const SessionStep& step) {
+        if (++played_ > Session::MaxSteps) tooLarge();
+        session_.steps.push_back(step);
     }
 
-    [[noreturn]] static void tooLong() {
-        throw Malformed{"more than " + std::to_string(Session::MaxSteps) + " steps once repeated"};
+    [[noreturn]] static void tooLarge() {
+        throw Malformed{"too large: more than " + std::to_string(Session::MaxSteps) + " steps once repeated"};
     }
 
     Session session_;
     std::vector<OpenRepeat> repeats_;
+    std::size_t played_ = 0;  ///< events and pauses played so far, closed repeats counted in full
     bool eventSeen_ = false;
     int line_ = 0;
 };
 
+const EventInfo& eventInfo(DISPID dispid) {
+    for (const EventInfo& info : Events)
+        if (info.dispid == dispid) return info;
+    return Events[0];
+}
+
 }  // namespace
 
-std::variant<Session, SessionError> parseSession(std::string_view text) { return Parser().run(text); }
+// The README promises about 24 bytes a line.
+static_assert(sizeof(SessionStep) <= 24);
+
+std::variant<Session, SessionError> parseSession(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") return Parser().run(text.substr(3));
+    const bool little = text.substr(0, 2) == "\xFF\xFE", big = text.substr(0, 2) == "\xFE\xFF";
+    if (little || big) {
+        if (text.size() % 2 != 0) return SessionError{0, "UTF-16 text of an odd number of bytes"};
+        const std::optional<std::string> utf8 = utf16ToUtf8(text.substr(2), big);
+        if (!utf8) return SessionError{0, "UTF-16 text that is not valid UTF-16"};
+        return Parser().run(*utf8);
+    }
+    if (text.size() >= 2 && (text[0] == '\0' || text[1] == '\0'))
+        return SessionError{1, "UTF-16 text without a byte-order mark: save it as UTF-8"};
+    return Parser().run(text);
+}
 
 std::string_view defaultSessionText() noexcept { return DefaultSession; }
 
-std::vector<_variant_t> eventArguments(const SessionStep& step) {
+const SessionStep* SessionWalk::next() {
+    const std::vector<SessionStep>& steps = session_.steps;
+    while (index_ < steps.size()) {
+        const SessionStep& step = steps[index_];
+        if (step.op == SessionStep::Op::Repeat) {
+            loops_.push_back({index_, step.value - 1});
+            ++index_;
+        } else if (step.op == SessionStep::Op::End) {
+            Loop& loop = loops_.back();
+            if (loop.left-- > 0) {
+                index_ = loop.repeat + 1;
+            } else {
+                loops_.pop_back();
+                ++index_;
+            }
+        } else {
+            ++index_;
+            return &step;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<_variant_t> Session::eventArguments(const SessionStep& step) const {
     if (step.dispid == Dispid::Error) {
         std::vector<_variant_t> args = intArgs({step.device, step.value});
-        // The session file is UTF-8; an invalid sequence gives an empty text.
-        const int length = static_cast<int>(step.text.size());
-        std::wstring text(static_cast<std::size_t>(length), L'\0');
-        const int written = MultiByteToWideChar(CP_UTF8, 0, step.text.data(), length, text.data(), length);
-        text.resize(static_cast<std::size_t>(written > 0 ? written : 0));
-        args.emplace_back(text.c_str());
+        // The session is UTF-8; an invalid sequence gives an empty text.
+        const std::string_view utf8 = text(step);
+        const int length = static_cast<int>(utf8.size());
+        std::wstring wide(static_cast<std::size_t>(length), L'\0');
+        const int written = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), length);
+        wide.resize(static_cast<std::size_t>(written > 0 ? written : 0));
+        args.emplace_back(wide.c_str());
         return args;
     }
     return intArgs({step.device, step.value});
 }
 
-std::string eventText(const SessionStep& step) {
-    std::string text =
-        std::string(step.eventName) + "(" + std::to_string(step.device) + "," + std::to_string(step.value);
-    if (step.dispid == Dispid::Error) text += ",\"" + step.text + "\"";
-    return text + ")";
+std::string Session::eventText(const SessionStep& step) const {
+    std::string shown =
+        std::string(eventInfo(step.dispid).name) + "(" + std::to_string(step.device) + "," + std::to_string(step.value);
+    if (step.dispid == Dispid::Error) shown += ",\"" + printable(text(step), MaxTextBytes) + "\"";
+    return shown + ")";
+}
+
+std::string printable(std::string_view text, std::size_t limit) {
+    std::string shown;
+    std::size_t at = 0;
+    while (at < text.size() && at < limit) {
+        const std::size_t length = printingSequence(text.substr(at));
+        if (length != 0) {
+            shown.append(text.substr(at, length));
+            at += length;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text[at]));
+        shown += escaped;
+        ++at;
+    }
+    if (at < text.size()) shown += "...";
+    return shown;
 }
 
 }  // namespace AxisSim

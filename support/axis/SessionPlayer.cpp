@@ -94,19 +94,20 @@ void SessionPlayer::play(const std::shared_ptr<Control>& control, const Session&
                          const std::vector<std::shared_ptr<DeviceProbe>>& devices, CallLog& log) {
     const std::string name = deviceName(kind, 0);
     log.note(name, ".Session:begin");
-    for (const SessionStep& step : session.steps) {
-        if (step.waitMs != 0) {
-            if (!control->pause(step.waitMs)) break;
+    SessionWalk walk(session);
+    while (const SessionStep* step = walk.next()) {
+        if (step->op == SessionStep::Op::Wait) {
+            if (!control->pause(static_cast<unsigned>(step->value))) break;
             continue;
         }
         if (control->stopRequested()) break;
-        if (step.kind != kind) continue;
-        const std::size_t index = static_cast<std::size_t>(step.device);
+        if (step->kind != kind) continue;
+        const std::size_t index = static_cast<std::size_t>(step->device);
         if (index >= devices.size() || !devices[index]) continue;
         DeviceProbe& device = *devices[index];
-        const std::vector<HRESULT> results = device.fire(step.dispid, eventArguments(step));
-        log.note(device.name(), ".Fire:", eventText(step), "->", static_cast<long long>(results.size()), " sink",
-                 results.size() == 1 ? "" : "s");
+        const std::vector<HRESULT> results = device.fire(step->dispid, session.eventArguments(*step));
+        log.note(device.name(), ".Fire:", session.eventText(*step), "->", static_cast<long long>(results.size()),
+                 " sink", results.size() == 1 ? "" : "s");
     }
     log.note(name, control->stopRequested() ? ".Session:stopped" : ".Session:end");
 }

@@ -56,6 +56,10 @@ struct SimulatorCore {
     std::atomic<long> serverLocks{0};
     /// Set before the first object is made; null in tests.
     std::shared_ptr<DeviceObserver> observer;
+    /// Devices made from now on deliver outside their lock (see
+    /// DeviceProbe::deliverOutsideLock): the installed server's way. Set
+    /// before the first object is made; tests keep the stricter default.
+    bool deliverOutsideLock = false;
 
     KindConfig& config(Kind kind) noexcept { return configs[static_cast<int>(kind)]; }
 

@@ -12,7 +12,10 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
+#include <variant>
 #include <vector>
 
 namespace {
@@ -254,47 +257,100 @@ TEST_F(AxisSimulatorEvents, SessionPlayer_StoppedByAnotherThreadDuringASinkCall_
 
 // Sessions of the installed simulator: what the parser makes of a text.
 
+/// The session's events and pauses in play order, as the log shows events.
+std::vector<std::string> played(const AxisSim::Session& session) {
+    std::vector<std::string> shown;
+    AxisSim::SessionWalk walk(session);
+    while (const AxisSim::SessionStep* step = walk.next())
+        shown.push_back(step->op == AxisSim::SessionStep::Op::Wait ? "wait " + std::to_string(step->value)
+                                                                   : session.eventText(*step));
+    return shown;
+}
+
+const AxisSim::Session& parsedOk(const std::variant<AxisSim::Session, AxisSim::SessionError>& parsed) {
+    if (auto* error = std::get_if<AxisSim::SessionError>(&parsed))
+        ADD_FAILURE() << "line " << error->line << ": " << error->reason;
+    static const AxisSim::Session none;
+    return std::holds_alternative<AxisSim::Session>(parsed) ? std::get<AxisSim::Session>(parsed) : none;
+}
+
 TEST(AxisSession, DefaultSession_OneDeviceEachAndFirstEventWithinASecond) {
     auto parsed = AxisSim::parseSession(AxisSim::defaultSessionText());
-    ASSERT_TRUE(std::holds_alternative<AxisSim::Session>(parsed)) << std::get<AxisSim::SessionError>(parsed).reason;
-    const AxisSim::Session& session = std::get<AxisSim::Session>(parsed);
+    const AxisSim::Session& session = parsedOk(parsed);
     EXPECT_EQ(1, session.devices[0]);
     EXPECT_EQ(1, session.devices[1]);
-    unsigned before = 0;
+    long before = 0;
     bool kinds[2] = {};
-    for (const AxisSim::SessionStep& step : session.steps) {
-        if (step.waitMs == 0) kinds[static_cast<int>(step.kind)] = true;
-        if (!kinds[0] && !kinds[1]) before += step.waitMs;
+    AxisSim::SessionWalk walk(session);
+    while (const AxisSim::SessionStep* step = walk.next()) {
+        if (step->op == AxisSim::SessionStep::Op::Event) kinds[static_cast<int>(step->kind)] = true;
+        if (!kinds[0] && !kinds[1]) before += step->value;
     }
-    EXPECT_LT(before, 1000u);
+    EXPECT_LT(before, 1000);
     EXPECT_TRUE(kinds[0] && kinds[1]) << "the default session raises events of both kinds";
 }
 
-TEST(AxisSession, RepeatsUnrollAndEventsCarryTheirArguments) {
+TEST(AxisSession, RepeatsPlayInOrderAndEventsCarryTheirArguments) {
     auto parsed = AxisSim::parseSession(
         "devices keypad 2  # two keypads\n"
         "repeat 2\n wait 10\n repeat 3\n  keypad 1 ButtonDown +4\n end\nend\n"
+        "repeat 5\n repeat 2\n end\nend\n"  // plays nothing
         "jogdial 0 Error -7 lost contact\n\tjogdial 0 JogMove -1\r\n");
-    ASSERT_TRUE(std::holds_alternative<AxisSim::Session>(parsed)) << std::get<AxisSim::SessionError>(parsed).reason;
-    const AxisSim::Session& session = std::get<AxisSim::Session>(parsed);
+    const AxisSim::Session& session = parsedOk(parsed);
     EXPECT_EQ(2, session.devices[static_cast<int>(Kind::KeyPad)]);
-    std::vector<std::string> shown;
-    for (const AxisSim::SessionStep& step : session.steps)
-        shown.push_back(step.waitMs != 0 ? "wait " + std::to_string(step.waitMs) : AxisSim::eventText(step));
     const std::vector<std::string> expected = {"wait 10",         "ButtonDown(1,4)", "ButtonDown(1,4)",
                                                "ButtonDown(1,4)", "wait 10",         "ButtonDown(1,4)",
                                                "ButtonDown(1,4)", "ButtonDown(1,4)", "Error(0,-7,\"lost contact\")",
                                                "JogMove(0,-1)"};
-    EXPECT_EQ(expected, shown);
-    const std::vector<_variant_t> error = AxisSim::eventArguments(session.steps[8]);
+    EXPECT_EQ(expected, played(session));
+    const AxisSim::SessionStep& errorStep = session.steps[session.steps.size() - 2];
+    const std::vector<_variant_t> error = session.eventArguments(errorStep);
     ASSERT_EQ(3u, error.size());
     EXPECT_EQ(VT_BSTR, error[2].vt);
     EXPECT_STREQ(L"lost contact", error[2].bstrVal);
 }
 
+TEST(AxisSession, LargeRepeats_TakeMemoryOfTheTextNotOfThePlaying) {
+    // 4 KB that once took 426 MB: each of 100000 unrolled steps copied the text.
+    const std::string text = "repeat 10\nrepeat 10000\njogdial 0 Error 5 " + std::string(4000, 'x') + "\nend\nend\n";
+    auto parsed = AxisSim::parseSession(text);
+    const AxisSim::Session& session = parsedOk(parsed);
+    EXPECT_LE(session.steps.size(), 5u);
+    ASSERT_EQ(1u, session.texts.size());
+    EXPECT_EQ(AxisSim::Session::MaxTextBytes, session.texts[0].size());
+    EXPECT_EQ(3, session.textCutAtLine);
+    std::size_t events = 0;
+    AxisSim::SessionWalk walk(session);
+    while (walk.next() != nullptr) ++events;
+    EXPECT_EQ(AxisSim::Session::MaxSteps, events);
+
+    // A cut never splits a character: "é" is two bytes, the second would be the 1025th.
+    auto accented = AxisSim::parseSession("keypad 0 Error 1 " + std::string(1023, 'a') + "\xC3\xA9" + "\n");
+    EXPECT_EQ(std::string(1023, 'a'), parsedOk(accented).texts.at(0));
+}
+
+/// `text` as UTF-16 bytes with their byte-order mark.
+std::string utf16(std::wstring_view text, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (wchar_t c : text) {
+        const char high = static_cast<char>(c >> 8), low = static_cast<char>(c & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
+TEST(AxisSession, Utf16WithItsMark_IsRead) {  // what PowerShell 5's ">" writes, little-endian
+    const std::vector<std::string> expected = {"wait 5", "Error(0,1,\"\xC3\xA9\")"};
+    for (bool bigEndian : {false, true}) {
+        auto parsed = AxisSim::parseSession(utf16(L"wait 5\r\nkeypad 0 Error 1 \u00E9\r\n", bigEndian));
+        EXPECT_EQ(expected, played(parsedOk(parsed))) << "big-endian " << bigEndian;
+    }
+}
+
 TEST(AxisSession, MalformedText_GivesLineAndReason) {
     const struct {
-        const char* text;
+        std::string text;
         int line;
         const char* reason;
     } cases[] = {
@@ -309,10 +365,17 @@ TEST(AxisSession, MalformedText_GivesLineAndReason) {
         {"devices mouse 1\n", 1, "devices needs jogdial or keypad"},
         {"wait 1\nrepeat 2\nwait 1\n", 2, "repeat without end"},
         {"end\n", 1, "end without repeat"},
-        {"repeat 10000\nrepeat 10000\nwait 1\nend\nend\n", 5, "more than 100000 steps once repeated"},
+        {"repeat 10000\nrepeat 10000\nwait 1\nend\nend\n", 5, "too large: more than 100000 steps once repeated"},
+        {"repeat 2\n" + std::string(50000, 'k') + "\n", 2,
+         "unknown command kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk..."},
+        {std::string("\xEF\xBB\xBFwait 1\nwait 1\x01\x7F\xFF\xC3\xA9\0x\n", 24), 2,
+         "milliseconds is not a number: 1\\x01\\x7F\\xFF\xC3\xA9\\x00x"},
+        {std::string("w\0a\0i\0t\0", 8), 1, "UTF-16 text without a byte-order mark: save it as UTF-8"},
+        {"\xFF\xFEw", 0, "UTF-16 text of an odd number of bytes"},
+        {utf16(L"wait 1\n", false) + std::string("\x00\xDC", 2), 0, "UTF-16 text that is not valid UTF-16"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(c.text.substr(0, 80));
         auto parsed = AxisSim::parseSession(c.text);
         ASSERT_TRUE(std::holds_alternative<AxisSim::SessionError>(parsed));
         EXPECT_EQ(c.line, std::get<AxisSim::SessionError>(parsed).line);

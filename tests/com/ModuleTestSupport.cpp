@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <stdexcept>
 
 namespace ModuleTest {
@@ -215,11 +216,24 @@ std::wstring guidString(REFGUID guid) {
     return text;
 }
 
-bool classesKeyExists(const std::wstring& subKey) {
+bool classesKeyExists(const std::wstring& subKey, REGSAM view) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, subKey.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;
+}
+
+std::string exportedClassesKey(const std::wstring& subKey, int bits) {
+    ScratchDirectory scratch;
+    const std::wstring file = scratch.path() + L"\\key.reg";
+    if (runAndWait(L"reg.exe export \"HKCR\\" + subKey + L"\" \"" + file + L"\" /y /reg:" + std::to_wstring(bits)) != 0)
+        return {};
+    File exported(file, GENERIC_READ, OPEN_EXISTING);
+    std::string bytes(GetFileSize(exported.get(), nullptr), '\0');
+    DWORD read = 0;
+    if (!ReadFile(exported.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) return {};
+    bytes.resize(read);
+    return bytes;
 }
 
 std::wstring classesKeyDefault(const std::wstring& subKey) { return classesKeyValue(subKey, nullptr); }
@@ -247,6 +261,36 @@ DWORD runAndWait(std::wstring commandLine) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return exitCode;
+}
+
+namespace {
+std::mutex debugMutex;
+std::vector<std::string>* debugTexts = nullptr;  // the living DebugOutput's, under debugMutex
+}  // namespace
+
+DebugOutput::DebugOutput() : handler_(AddVectoredExceptionHandler(1, &DebugOutput::seen)) {
+    std::lock_guard lock(debugMutex);
+    debugTexts = &texts_;
+}
+
+DebugOutput::~DebugOutput() {
+    RemoveVectoredExceptionHandler(handler_);
+    std::lock_guard lock(debugMutex);
+    debugTexts = nullptr;
+}
+
+std::vector<std::string> DebugOutput::texts() const {
+    std::lock_guard lock(debugMutex);
+    return texts_;
+}
+
+LONG CALLBACK DebugOutput::seen(EXCEPTION_POINTERS* exception) {
+    // OutputDebugStringA raises this with its text's length and address.
+    const EXCEPTION_RECORD& record = *exception->ExceptionRecord;
+    std::lock_guard lock(debugMutex);
+    if (record.ExceptionCode == DBG_PRINTEXCEPTION_C && record.NumberParameters >= 2 && debugTexts != nullptr)
+        debugTexts->emplace_back(reinterpret_cast<const char*>(record.ExceptionInformation[1]));
+    return EXCEPTION_CONTINUE_SEARCH;
 }
 
 }  // namespace ModuleTest

@@ -98,8 +98,13 @@ void copyWithoutTypeLib(const std::wstring& source, const std::wstring& target);
 /// "{XXXXXXXX-...}" of `guid`.
 std::wstring guidString(REFGUID guid);
 
-/// True when HKEY_CLASSES_ROOT\`subKey` exists.
-bool classesKeyExists(const std::wstring& subKey);
+/// True when HKEY_CLASSES_ROOT\`subKey` exists in the registry view `view`
+/// (0: this program's, KEY_WOW64_32KEY: the 32-bit one).
+bool classesKeyExists(const std::wstring& subKey, REGSAM view = 0);
+
+/// HKEY_CLASSES_ROOT\`subKey` of the view `bits` (64 or 32) with everything
+/// below it, as `reg export` writes it; empty when there is no such key.
+std::string exportedClassesKey(const std::wstring& subKey, int bits);
 
 /// The default value of HKEY_CLASSES_ROOT\`subKey`; empty when absent.
 std::wstring classesKeyDefault(const std::wstring& subKey);
@@ -108,5 +113,23 @@ std::wstring classesKeyValue(const std::wstring& subKey, const wchar_t* name);
 
 /// Runs `commandLine`, waits up to 30 s and returns its exit code (-1 when it did not start).
 DWORD runAndWait(std::wstring commandLine);
+
+/// What OutputDebugString is given on any thread of this process while it
+/// lives (seen by a vectored exception handler, as a debugger would see it).
+/// One at a time.
+class DebugOutput {
+public:
+    DebugOutput();
+    ~DebugOutput();
+    DebugOutput(const DebugOutput&) = delete;
+    DebugOutput& operator=(const DebugOutput&) = delete;
+    /// The texts received so far, in order.
+    std::vector<std::string> texts() const;
+
+private:
+    static LONG CALLBACK seen(EXCEPTION_POINTERS* exception);
+    void* handler_;
+    std::vector<std::string> texts_;
+};
 
 }  // namespace ModuleTest

@@ -6,6 +6,7 @@
 
 #include <comdef.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -22,12 +23,14 @@ using ModuleTest::classesKeyDefault;
 using ModuleTest::classesKeyExists;
 using ModuleTest::dravloDllPath;
 using ModuleTest::EntryPoint;
+using ModuleTest::exportedClassesKey;
 using ModuleTest::guidString;
 using ModuleTest::LoadedLibrary;
 using ModuleTest::runAndWait;
 using ModuleTest::ScratchDirectory;
 
 const GUID* const eventInterfaces[] = {&DIID__IAxisJoystickEvents, &DIID__IAxisJogDialEvents, &DIID__IAxisKeyPadEvents};
+const REGSAM views[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 
 std::wstring typeLibKey() { return L"TypeLib\\" + guidString(Dravlo::LIBID_DravloDriver); }
 std::wstring interfaceKey(REFIID iid) { return L"Interface\\" + guidString(iid); }
@@ -48,11 +51,18 @@ protected:
     void TearDown() override { removeKeys(); }
     static void removeKeys() {
         RegDeleteTreeW(HKEY_CLASSES_ROOT, typeLibKey().c_str());
-        for (const GUID* iid : eventInterfaces) RegDeleteTreeW(HKEY_CLASSES_ROOT, interfaceKey(*iid).c_str());
+        for (REGSAM view : views) {
+            HKEY interfaces = nullptr;
+            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Interface", 0, KEY_ALL_ACCESS | view, &interfaces) != ERROR_SUCCESS)
+                continue;
+            for (const GUID* iid : eventInterfaces) RegDeleteTreeW(interfaces, guidString(*iid).c_str());
+            RegCloseKey(interfaces);
+        }
     }
     static void expectNothingRegistered() {
         EXPECT_FALSE(classesKeyExists(typeLibKey()));
-        for (const GUID* iid : eventInterfaces) EXPECT_FALSE(classesKeyExists(interfaceKey(*iid)));
+        for (REGSAM view : views)
+            for (const GUID* iid : eventInterfaces) EXPECT_FALSE(classesKeyExists(interfaceKey(*iid), view));
     }
 };
 
@@ -71,6 +81,49 @@ TEST_F(Registration, RegisterThenUnregister_LeavesNoRegistration) {
     ASSERT_EQ(S_OK, dravlo.unregisterServer());
     expectNothingRegistered();
     EXPECT_EQ(systemUnknownKey, classesKeyExists(interfaceKey(IID_IUnknown)));
+}
+
+TEST_F(Registration, InterfaceKeysOfAnotherComponent_StayExactlyAsTheyWere) {
+    // The Axis driver's keys for its event interfaces, in both registry views,
+    // as its own setup writes them: its own type library, a proxy, a value.
+    std::string driverKeys = "Windows Registry Editor Version 5.00\r\n";
+    for (const GUID* iid : {&DIID__IAxisJogDialEvents, &DIID__IAxisKeyPadEvents}) {
+        const std::wstring wide = L"[HKEY_CLASSES_ROOT\\" + interfaceKey(*iid);
+        const std::string key(wide.begin(), wide.end());
+        driverKeys += "\r\n" + key + "]\r\n@=\"Axis driver events\"\r\n\"Installer\"=dword:00000007\r\n\r\n" + key +
+                      "\\TypeLib]\r\n@=\"{0D5C2E66-7F43-4C4B-9A3A-1C2B3D4E5F60}\"\r\n\"Version\"=\"3.2\"\r\n\r\n" +
+                      key + "\\ProxyStubClsid32]\r\n@=\"{00020424-0000-0000-C000-000000000046}\"\r\n";
+    }
+    ScratchDirectory scratch;
+    const std::wstring file = scratch.path() + L"\\driver.reg";
+    std::ofstream(std::string(file.begin(), file.end()), std::ios::binary) << driverKeys;
+    const auto exported = [] {
+        std::vector<std::string> keys;
+        for (const GUID* iid : {&DIID__IAxisJogDialEvents, &DIID__IAxisKeyPadEvents})
+            for (int bits : {64, 32}) keys.push_back(exportedClassesKey(interfaceKey(*iid), bits));
+        return keys;
+    };
+    for (const wchar_t* view : {L" /reg:64", L" /reg:32"})
+        ASSERT_EQ(0u, runAndWait(L"reg.exe import \"" + file + L"\"" + view));
+    const std::vector<std::string> before = exported();
+    for (const std::string& key : before) ASSERT_NE("", key) << "not imported";
+    const auto expectUnchanged = [&] { EXPECT_EQ(before, exported()); };
+
+    const std::wstring quoted = L"\"" + dravloDllPath() + L"\"";
+    ASSERT_EQ(0u, runAndWait(L"regsvr32.exe /s " + quoted));
+    EXPECT_EQ(dravloDllPath(), registeredFile());
+    // The interface nobody else registered is Dravlo's to write.
+    EXPECT_EQ(guidString(Dravlo::LIBID_DravloDriver),
+              classesKeyDefault(interfaceKey(DIID__IAxisJoystickEvents) + L"\\TypeLib"));
+    expectUnchanged();
+
+    EXPECT_EQ(0u, runAndWait(L"regsvr32.exe /s /u " + quoted));
+    EXPECT_FALSE(classesKeyExists(typeLibKey()));
+    for (REGSAM view : views) EXPECT_FALSE(classesKeyExists(interfaceKey(DIID__IAxisJoystickEvents), view));
+    expectUnchanged();
+    // A second unregistration finds nothing of its own and changes nothing.
+    Registrar(dravloDllPath()).unregisterServer();
+    expectUnchanged();
 }
 
 TEST_F(Registration, ThreadLocale_IsRestoredByBothEntryPoints) {

@@ -102,12 +102,12 @@ public final class RealJvm {
         return thread;
     }
 
-    /** The simulator's log entries containing `part`, without time and thread. */
+    /** The simulator's log entries containing `part`, without time, process, thread and step. */
     static List<String> log(String part) throws IOException {
         List<String> entries = new ArrayList<>();
         try (BufferedReader reader = new BufferedReader(new FileReader(LOG))) {
             for (String line = reader.readLine(); line != null; line = reader.readLine()) {
-                String entry = line.substring(line.indexOf(' ', line.indexOf("thread=")) + 1);
+                String entry = line.substring(line.indexOf(' ', line.indexOf(" step=") + 1) + 1);
                 if (entry.contains(part)) entries.add(entry);
             }
         }
