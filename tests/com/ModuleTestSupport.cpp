@@ -226,8 +226,13 @@ bool classesKeyExists(const std::wstring& subKey, REGSAM view) {
 std::string exportedClassesKey(const std::wstring& subKey, int bits) {
     ScratchDirectory scratch;
     const std::wstring file = scratch.path() + L"\\key.reg";
-    if (runAndWait(L"reg.exe export \"HKCR\\" + subKey + L"\" \"" + file + L"\" /y /reg:" + std::to_wstring(bits)) != 0)
-        return {};
+    // reg.exe under Wine now and then fails to start or to export when the
+    // machine is loaded; a key that is really absent fails every time.
+    const std::wstring command =
+        L"reg.exe export \"HKCR\\" + subKey + L"\" \"" + file + L"\" /y /reg:" + std::to_wstring(bits);
+    int attempt = 0;
+    while (runAndWait(command) != 0)
+        if (++attempt == 3) return {};
     File exported(file, GENERIC_READ, OPEN_EXISTING);
     std::string bytes(GetFileSize(exported.get(), nullptr), '\0');
     DWORD read = 0;

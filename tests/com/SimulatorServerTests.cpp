@@ -204,13 +204,13 @@ TEST_F(SimulatorServer, Regsvr32_CreateThroughRegistry_PlaysDefaultSession_LogsT
         const std::string here = process + std::to_string(GetCurrentThreadId()) + " step=";
         const std::string player = process + std::to_string(calls[0].threadId) + " step=";
         for (const std::string& line :
-             std::vector<std::string>{here + "1 KeyPadDevice#0.Advise(1)\n", here + "2 KeyPadDevice#0.Start\n",
-                                      player + "3 KeyPadDevice#0.Session:begin\n",
-                                      player + "4 KeyPadDevice#0.Fire:ButtonDown(0,5)->1 sink\n",
-                                      player + "7 KeyPadDevice#0.Fire:ButtonUp(0,6)->1 sink\n",
-                                      "step=8 KeyPadDevice#0.SetBacklight(5,1)\n", here + "9 KeyPadDevice#0.Stop\n"})
+             std::vector<std::string>{here + "1 KeyPadDevice#0.Advise(1)\n", here + "3 KeyPadDevice#0.Start\n",
+                                      player + "4 KeyPadDevice#0.Session:begin\n",
+                                      player + "5 KeyPadDevice#0.Fire:ButtonDown(0,5)->1 sink\n",
+                                      player + "8 KeyPadDevice#0.Fire:ButtonUp(0,6)->1 sink\n",
+                                      "step=9 KeyPadDevice#0.SetBacklight(5,1)\n", here + "10 KeyPadDevice#0.Stop\n"})
             EXPECT_EQ(1u, occurrences(text, line)) << line << "\nin the log:\n" << text;
-        EXPECT_EQ(0u, occurrences(text, here + "8 KeyPadDevice#0.SetBacklight")) << "logged on the wrong thread";
+        EXPECT_EQ(0u, occurrences(text, here + "9 KeyPadDevice#0.SetBacklight")) << "logged on the wrong thread";
         EXPECT_EQ(occurrences(text, "\n"), occurrences(text, process)) << text;
     }
     CoUninitialize();
