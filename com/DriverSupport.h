@@ -207,6 +207,7 @@ void DriverConnection<CollectionPtr, Receiver>::tearDownTaken() {
     Receiver* receiver = nullptr;
     {
         std::lock_guard lock(mutex_);
+        std::erase_if(draining_, [](const auto& rundown) { return rundown->running() == 0; });
         if (receiver_) draining_.push_back(receiver_->rundown());  // may throw: nothing taken yet
         collection = std::move(collection_);
         receiver = receiver_.release();
