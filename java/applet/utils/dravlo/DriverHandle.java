@@ -144,7 +144,8 @@ abstract class DriverHandle implements AutoCloseable {
     public final synchronized boolean isOpen() { return state == OPEN; }
 
     /**
-     * Adds a listener for the device's buttons. Allowed from any thread, a listener included.
+     * Adds a listener for the device's buttons, for the events from now on. Allowed from any thread,
+     * a listener included.
      *
      * @param listener called once for every button pressed or released on device 0
      * @throws NullPointerException when {@code listener} is null

@@ -4,11 +4,11 @@ import java.io.IOException;
 
 /**
  * An open jog dial: jog dial 0 of the Axis device driver, with its shuttle ring, jog wheel and
- * buttons. Open it, add listeners, close it; {@code try}-with-resources does the last step:
+ * buttons. Open it with its listeners (more may be added later), close it; {@code
+ * try}-with-resources does the last step:
  *
  * <pre>{@code
- * try (JogDial dial = JogDial.open()) {
- *     dial.addDialListener(event -> System.out.println(event));
+ * try (JogDial dial = JogDial.open(event -> System.out.println(event), null)) {
  *     Thread.sleep(10000);
  * }
  * }</pre>
@@ -29,9 +29,21 @@ public final class JogDial extends DriverHandle {
     private JogDial() { super(KIND); }
 
     /**
-     * Loads the native library when needed, starts the owner thread and connects to the Axis jog
-     * dial driver there; from then on jog dial 0 sends its events to the listeners added.
+     * Opens the jog dial without listeners; events reach no one until a listener is added.
      *
+     * @return the open jog dial
+     * @throws IOException as {@link #open(DialListener, KeyListener)}
+     * @throws IllegalStateException as {@link #open(DialListener, KeyListener)}
+     */
+    public static JogDial open() throws IOException { return open(null, null); }
+
+    /**
+     * Loads the native library when needed, starts the owner thread and connects to the Axis jog
+     * dial driver there; from then on jog dial 0 sends its events to the listeners. The listeners
+     * given here are in place before the device starts, so they miss no event.
+     *
+     * @param dialListener the first listener for the shuttle ring and the jog wheel, or null
+     * @param keyListener the first listener for the buttons, or null
      * @return the open jog dial
      * @throws IOException when the driver cannot be opened, with the native library's text as its
      *     message, for example "JogDial driver initialization failed" when the Axis jog dial driver
@@ -42,16 +54,18 @@ public final class JogDial extends DriverHandle {
      *     jog dial listener
      * @throws UnsatisfiedLinkError when the native library cannot be loaded
      */
-    public static JogDial open() throws IOException {
+    public static JogDial open(DialListener dialListener, KeyListener keyListener) throws IOException {
         DravloLibrary.load();
         JogDial dial = new JogDial();
+        if (dialListener != null) dial.addDialListener(dialListener);
+        if (keyListener != null) dial.addKeyListener(keyListener);
         KIND.open(dial);
         return dial;
     }
 
     /**
-     * Adds a listener for the shuttle ring and the jog wheel. Allowed from any thread, a listener
-     * included.
+     * Adds a listener for the shuttle ring and the jog wheel, for the events from now on. Allowed
+     * from any thread, a listener included.
      *
      * @param listener called once for every shuttle ring or jog wheel event of jog dial 0
      * @throws NullPointerException when {@code listener} is null

@@ -4,12 +4,11 @@ import java.io.IOException;
 
 /**
  * An open keypad: keypad 0 of the Axis device driver, whose buttons send events and whose button
- * backlights can be switched. Open it, add listeners, close it; {@code try}-with-resources does the
- * last step:
+ * backlights can be switched. Open it with its listener (more may be added later), close it;
+ * {@code try}-with-resources does the last step:
  *
  * <pre>{@code
- * try (KeyPad keys = KeyPad.open()) {
- *     keys.addKeyListener(event -> System.out.println(event));
+ * try (KeyPad keys = KeyPad.open(event -> System.out.println(event))) {
  *     keys.setBacklight(1, true);
  *     Thread.sleep(10000);
  * }
@@ -30,9 +29,20 @@ public final class KeyPad extends DriverHandle {
     private KeyPad() { super(KIND); }
 
     /**
-     * Loads the native library when needed, starts the owner thread and connects to the Axis keypad
-     * driver there; from then on keypad 0 sends its events to the listeners added.
+     * Opens the keypad without listeners; events reach no one until a listener is added.
      *
+     * @return the open keypad
+     * @throws IOException as {@link #open(KeyListener)}
+     * @throws IllegalStateException as {@link #open(KeyListener)}
+     */
+    public static KeyPad open() throws IOException { return open(null); }
+
+    /**
+     * Loads the native library when needed, starts the owner thread and connects to the Axis keypad
+     * driver there; from then on keypad 0 sends its events to the listeners. The listener given here
+     * is in place before the device starts, so it misses no event.
+     *
+     * @param keyListener the first listener for the buttons, or null
      * @return the open keypad
      * @throws IOException when the driver cannot be opened, with the native library's text as its
      *     message, for example "KeyPad driver initialization failed" when the Axis keypad driver is
@@ -43,9 +53,10 @@ public final class KeyPad extends DriverHandle {
      *     keypad listener
      * @throws UnsatisfiedLinkError when the native library cannot be loaded
      */
-    public static KeyPad open() throws IOException {
+    public static KeyPad open(KeyListener keyListener) throws IOException {
         DravloLibrary.load();
         KeyPad keys = new KeyPad();
+        if (keyListener != null) keys.addKeyListener(keyListener);
         KIND.open(keys);
         return keys;
     }

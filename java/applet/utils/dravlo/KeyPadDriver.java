@@ -2,7 +2,9 @@ package applet.utils.dravlo;
 
 /**
  * Java face of the native keypad driver in Dravlo.dll: one process-wide driver behind every
- * instance of this class. Load the library first, for example with {@link DravloLibrary#load()}.
+ * instance of this class. Most programs use {@link KeyPad}, which makes these calls on a thread of
+ * its own and keeps the rules below. Load the library first, for example with {@link
+ * DravloLibrary#load()}.
  *
  * <p>Threads: {@link #initializeImpl()} makes the calling thread a COM single-threaded apartment;
  * call {@link #uninitializeImpl()} on that same thread, and give the keypad and the jog dial a

@@ -30,11 +30,10 @@ final class OwnerThreadTests implements TestGroup {
     }
 
     private static void bothFromOneThread(Check check) throws Exception {
-        JogDial dial = JogDial.open();
+        List<String> heard = new ArrayList<>();
+        JogDial dial = JogDial.open(event -> record(heard, "dial " + event.fJogDirection), null);
         KeyPad keys = KeyPad.open();
         check.equal("devices", Arrays.asList(1, 1), Arrays.asList(dial.getDeviceCount(), keys.getDeviceCount()));
-        List<String> heard = new ArrayList<>();
-        dial.addDialListener(event -> record(heard, "dial " + event.fJogDirection));
         keys.addKeyListener(event -> record(heard, "key " + event.fButtonNumber));
         keys.setBacklight(1, true);
         StandInDrivers.fire(JOG_DIAL, 2);
