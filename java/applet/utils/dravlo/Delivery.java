@@ -29,6 +29,13 @@ final class Delivery implements DialListener, KeyListener {
 
     void setExceptionHandler(Thread.UncaughtExceptionHandler handler) { exceptionHandler = handler; }
 
+    /** Lets go of every listener and the handler, once no event can come any more. */
+    synchronized void clear() {
+        dialListeners = new DialListener[0];
+        keyListeners = new KeyListener[0];
+        exceptionHandler = null;
+    }
+
     @Override
     public void onDialEvent(DialEvent event) {
         String previousName = kind.enter();

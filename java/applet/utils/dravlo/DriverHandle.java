@@ -250,6 +250,8 @@ abstract class DriverHandle implements AutoCloseable {
             try {
                 uninitializeNative();
             } finally {
+                // The kind keeps this handle until the next open: it must not keep the listeners.
+                delivery.clear();
                 synchronized (this) {
                     state = CLOSED;
                     notifyAll();

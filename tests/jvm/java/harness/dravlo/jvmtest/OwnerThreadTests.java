@@ -4,8 +4,11 @@ import static dravlo.jvmtest.StandInDrivers.JOG_DIAL;
 import static dravlo.jvmtest.StandInDrivers.KEY_PAD;
 
 import applet.utils.dravlo.JogDial;
+import applet.utils.dravlo.KeyEvent;
+import applet.utils.dravlo.KeyListener;
 import applet.utils.dravlo.KeyPad;
 import java.io.IOException;
+import java.lang.ref.WeakReference;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -102,15 +105,27 @@ final class OwnerThreadTests implements TestGroup {
         check.equal("no listener call after close() from the second", 2, calls[0]);
         check.isTrue("closed", !keys.isOpen());
         check.isTrue("open() from a listener refused", reopened[0] instanceof IllegalStateException);
-        KeyPad again = KeyPad.open(); // waits for the first owner's last uninitialise
+        KeyPad[] again = {null};
+        WeakReference<KeyListener> listener = openWith(again); // waits for the first owner's last uninitialise
         check.equal("teardown on the listener's thread, COM balanced by the owner",
             "uninitializeImpl@dravlo-keypad-events\nuninitializeImpl@dravlo-keypad\n"
                 + calls("registerKeyListenerImpl initializeImpl getNumberOfDevicesImpl", "dravlo-keypad"),
             StandInDrivers.takeCalls(KEY_PAD));
         check.throwsExactly("a second keypad while one is open", IllegalStateException.class,
             "a KeyPad is already open; close it first", KeyPad::open);
-        again.close();
+        again[0].close();
+        check.isTrue("a closed handle, still the kind's last, keeps no listener", Reachability.cleared(listener));
         StandInDrivers.takeCalls(KEY_PAD);
+    }
+
+    /** Opens a keypad into `handle` with a listener that nothing else holds. */
+    private static WeakReference<KeyListener> openWith(KeyPad[] handle) throws IOException {
+        KeyListener listener = new KeyListener() {
+            @Override
+            public void onKeyEvent(KeyEvent event) {}
+        };
+        handle[0] = KeyPad.open(listener);
+        return new WeakReference<>(listener);
     }
 
     /** The library's texts; the COM texts with the hint; nothing left open after a failure. */
