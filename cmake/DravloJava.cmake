@@ -19,9 +19,11 @@ add_custom_command(
 add_custom_target(dravlo_javadoc ALL DEPENDS ${DRAVLO_JAVADOC_DIR}/index.html)
 
 set(DRAVLO_JAR_MANIFEST ${CMAKE_BINARY_DIR}/java/MANIFEST.MF)
-# The module name is the package's, as a module path expects of an automatic module.
-file(WRITE ${DRAVLO_JAR_MANIFEST}
-  "Implementation-Title: Dravlo\nImplementation-Version: ${PROJECT_VERSION}\nAutomatic-Module-Name: applet.utils.dravlo\n")
+# The module name is the package's, as the module path expects of an automatic
+# module. Written only when it changes, since the jars depend on it.
+file(CONFIGURE OUTPUT ${DRAVLO_JAR_MANIFEST} CONTENT
+  "Implementation-Title: Dravlo\nImplementation-Version: ${PROJECT_VERSION}\nAutomatic-Module-Name: applet.utils.dravlo\n"
+  @ONLY)
 
 # dravlo_add_jar(<target> <jar file> <native library target>): the
 # contract's classes plus the library as natives/<this platform>/<its file name>.
@@ -41,8 +43,8 @@ function(dravlo_add_jar target jar native_target)
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/NOTICE ${staging}/META-INF
     COMMAND ${DRAVLO_JAR} --create --file ${jar} --manifest ${DRAVLO_JAR_MANIFEST}
             -C ${DRAVLO_JAVA_CLASSES} applet -C ${staging} natives -C ${staging} META-INF
-    DEPENDS ${native_target} dravlo_java_contract ${DRAVLO_JAVA_SOURCES} ${CMAKE_SOURCE_DIR}/LICENSE
-            ${CMAKE_SOURCE_DIR}/NOTICE
+    DEPENDS ${native_target} dravlo_java_contract ${DRAVLO_JAVA_SOURCES} ${DRAVLO_JAR_MANIFEST}
+            ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/NOTICE
     COMMENT "jar: ${jar}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${jar})
