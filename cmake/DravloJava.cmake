@@ -1,7 +1,8 @@
-# The Java library around Dravlo.dll: Javadoc checked with every doclint group
-# (a warning fails the build), and dravlo_add_jar, which packs the contract's
-# classes, a native library under natives/<platform>/ and a manifest with the
-# project's title and version.
+# The Java library around Dravlo.dll: Javadoc with its overview page, checked
+# with every doclint group (a warning fails the build), and dravlo_add_jar,
+# which packs the library's classes, a native library under
+# natives/<platform>/, the licence and notice under META-INF/ and a manifest
+# with the project's title, version and module name.
 find_program(DRAVLO_JAVADOC javadoc HINTS ${DRAVLO_JDK_HOME}/bin REQUIRED)
 find_program(DRAVLO_JAR jar HINTS ${DRAVLO_JDK_HOME}/bin REQUIRED)
 
@@ -10,15 +11,19 @@ add_custom_command(
   OUTPUT ${DRAVLO_JAVADOC_DIR}/index.html
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${DRAVLO_JAVADOC_DIR}
   COMMAND ${DRAVLO_JAVADOC} --release 8 -Xdoclint:all -Werror -quiet -notimestamp
-          -doctitle "Dravlo ${PROJECT_VERSION}" -d ${DRAVLO_JAVADOC_DIR} ${DRAVLO_JAVA_SOURCES}
-  DEPENDS ${DRAVLO_JAVA_SOURCES}
+          -doctitle "Dravlo ${PROJECT_VERSION}" -windowtitle "Dravlo ${PROJECT_VERSION}"
+          -overview ${CMAKE_SOURCE_DIR}/java/overview.html -d ${DRAVLO_JAVADOC_DIR} ${DRAVLO_JAVA_SOURCES}
+  DEPENDS ${DRAVLO_JAVA_SOURCES} ${CMAKE_SOURCE_DIR}/java/overview.html
   COMMENT "javadoc -Xdoclint:all: the Java library's documentation"
   VERBATIM)
 add_custom_target(dravlo_javadoc ALL DEPENDS ${DRAVLO_JAVADOC_DIR}/index.html)
 
 set(DRAVLO_JAR_MANIFEST ${CMAKE_BINARY_DIR}/java/MANIFEST.MF)
-file(WRITE ${DRAVLO_JAR_MANIFEST}
-  "Implementation-Title: Dravlo\nImplementation-Version: ${PROJECT_VERSION}\n")
+# The module name is the package's, as the module path expects of an automatic
+# module. Written only when it changes, since the jars depend on it.
+file(CONFIGURE OUTPUT ${DRAVLO_JAR_MANIFEST} CONTENT
+  "Implementation-Title: Dravlo\nImplementation-Version: ${PROJECT_VERSION}\nAutomatic-Module-Name: applet.utils.dravlo\n"
+  @ONLY)
 
 # dravlo_add_jar(<target> <jar file> <native library target>): the
 # contract's classes plus the library as natives/<this platform>/<its file name>.
@@ -32,12 +37,14 @@ function(dravlo_add_jar target jar native_target)
   add_custom_command(
     OUTPUT ${jar}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${staging} ${jar}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${staging}/natives/${platform}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${staging}/natives/${platform} ${staging}/META-INF
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${native_target}>
             ${staging}/natives/${platform}/$<TARGET_FILE_NAME:${native_target}>
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/NOTICE ${staging}/META-INF
     COMMAND ${DRAVLO_JAR} --create --file ${jar} --manifest ${DRAVLO_JAR_MANIFEST}
-            -C ${DRAVLO_JAVA_CLASSES} applet -C ${staging} natives
-    DEPENDS ${native_target} dravlo_java_contract ${DRAVLO_JAVA_SOURCES}
+            -C ${DRAVLO_JAVA_CLASSES} applet -C ${staging} natives -C ${staging} META-INF
+    DEPENDS ${native_target} dravlo_java_contract ${DRAVLO_JAVA_SOURCES} ${DRAVLO_JAR_MANIFEST}
+            ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/NOTICE
     COMMENT "jar: ${jar}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${jar})

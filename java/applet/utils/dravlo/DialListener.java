@@ -5,15 +5,17 @@ package applet.utils.dravlo;
 // to link every lambda and class that implements this interface.
 
 /**
- * Receives the shuttle ring and jog wheel events of a jog dial. Register one with
- * {@link JogDialDriver#registerDialListenerImpl(Object)}; a lambda will do.
+ * Receives the shuttle ring and jog wheel events of a jog dial. Add one with {@link
+ * JogDial#addDialListener(DialListener)}, or register it with {@link
+ * JogDialDriver#registerDialListenerImpl(Object)}; a lambda will do.
  *
  * <p>The library calls {@link #onDialEvent(DialEvent)} on the thread on which the device driver
  * reports the event, attached to the JVM for that one call. The call is synchronous:
  * the device driver's event call waits until the listener returns, so keep it short. A device
  * driver may report events on more than one thread. An exception the listener throws goes to that
  * thread's uncaught exception handler, like any uncaught exception (by default it is printed to
- * the standard error stream), and is dropped; further events still come.
+ * the standard error stream), or to the handler a handle was given with {@code
+ * setListenerExceptionHandler}, and is dropped; further events still come.
  */
 public interface DialListener {
     /**

@@ -2,13 +2,17 @@ package applet.utils.dravlo;
 
 /**
  * Java face of the native keypad driver in Dravlo.dll: one process-wide driver behind every
- * instance of this class. Its first use loads Dravlo.dll through {@link DravloLibrary#load()} (which
- * file, and from where, is told there); when that fails, it throws the loader's {@link
- * UnsatisfiedLinkError}, and every later use {@link NoClassDefFoundError}.
+ * instance of this class. Most programs use {@link KeyPad}, which makes these calls on a thread of
+ * its own and keeps the rules below. Its first use loads Dravlo.dll through {@link
+ * DravloLibrary#load()} (which file, and from where, is told there); when that fails, it throws the
+ * loader's {@link UnsatisfiedLinkError}, and every later use {@link NoClassDefFoundError}.
  *
  * <p>Threads: {@link #initializeImpl()} makes the calling thread a COM single-threaded apartment;
  * call {@link #uninitializeImpl()} on that same thread, and give the keypad and the jog dial a
- * thread each. Calls of one driver must not overlap. Listeners run on the device's thread (see
+ * thread each. Any call may come from any thread, a listener's included: initialising and
+ * uninitialising are one operation at a time, a teardown from inside a listener does not wait for
+ * other threads' listener calls, and a failed initialisation leaves nothing behind (the README's
+ * Threads section has the whole contract). Listeners run on the device's thread (see
  * {@link KeyListener}).
  *
  * <p>Only keypad 0 delivers events and takes commands; {@link #getNumberOfDevicesImpl()} still

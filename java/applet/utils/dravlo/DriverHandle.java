@@ -1,0 +1,307 @@
+package applet.utils.dravlo;
+
+import java.io.IOException;
+import java.util.ArrayList;
+import java.util.List;
+
+/**
+ * What {@link JogDial} and {@link KeyPad} share: the owner thread that makes a driver's native
+ * calls, the handle's life from open to closed, and the listeners behind it.
+ *
+ * <p>Who calls what, enforced here: the owner thread alone registers the delivery, initialises,
+ * counts, runs the queued commands and makes the final uninitialise, so the driver's COM apartment
+ * is the owner's from start to end. The one exception is a close from inside a listener: that
+ * listener's thread uninitialises at once (the native teardown does not wait for its own caller)
+ * and leaves the owner only the last uninitialise, which balances the owner's COM. A close from any
+ * other thread hands the teardown to the owner and waits for it, because the owner's uninitialise
+ * waits for running listener calls and must never run on a thread that a listener waits for.
+ * Every mutable field is guarded by this object's monitor.
+ */
+abstract class DriverHandle implements AutoCloseable {
+    private static final int OPENING = 0;
+    private static final int OPEN = 1;
+    private static final int CLOSING = 2;
+    private static final int CLOSED = 3;
+
+    /** The COM texts, which alone would send a reader looking at the wrong thread. */
+    private static final String[] COM_TEXTS = {"Faild to initialize COM context", "Failed to initialize COM context"};
+    private static final String COM_HINT =
+        " (already initialised on this thread, or a previous failure not cleaned up)";
+
+    /**
+     * One kind of driver. The native library holds one driver of each kind per process, so a kind
+     * has at most one handle that is not yet closed. It also knows which threads are inside one of
+     * its listener calls, and names them while they are.
+     */
+    static final class Kind {
+        final String name;
+        final String ownerName;
+        final String eventsName;
+        private final ThreadLocal<int[]> depth = new ThreadLocal<int[]>() {
+            @Override
+            protected int[] initialValue() {
+                return new int[1];
+            }
+        };
+        private DriverHandle latest; // guarded by this
+
+        /**
+         * @param name the handle's class name, for messages
+         * @param threadName the owner thread's name; event threads get it with "-events" appended
+         */
+        Kind(String name, String threadName) {
+            this.name = name;
+            this.ownerName = threadName;
+            this.eventsName = threadName + "-events";
+        }
+
+        /** Starts `handle`'s owner and waits until it has opened the driver or failed. */
+        void open(DriverHandle handle) throws IOException {
+            // Checked before the lock: another opener may hold it while it waits for an owner
+            // whose last uninitialise waits for this very listener call.
+            if (inListener()) {
+                throw new IllegalStateException(name + ".open() from inside a " + name + " listener");
+            }
+            synchronized (this) {
+                if (latest != null) {
+                    if (latest.isOpen())
+                        throw new IllegalStateException("a " + name + " is already open; close it first");
+                    // A close from a listener returns before the owner's last uninitialise; a new
+                    // connection must not be made before it, or that uninitialise would tear it down.
+                    latest.awaitEnd();
+                }
+                latest = handle;
+                handle.start();
+            }
+        }
+
+        /** Whether the calling thread is inside a listener call of this kind. */
+        boolean inListener() { return depth.get()[0] > 0; }
+
+        /** A listener call begins on this thread: it is named for it; the name it had is returned. */
+        String enter() {
+            Thread thread = Thread.currentThread();
+            String previous = thread.getName();
+            if (depth.get()[0]++ == 0) thread.setName(eventsName);
+            return previous;
+        }
+
+        /** The listener call that `enter` began ends; the thread gets its name back when it had one. */
+        void leave(String previous) {
+            // A thread attached for this one event has no name on some JVMs (Avian): it keeps ours.
+            if (--depth.get()[0] == 0 && previous != null) Thread.currentThread().setName(previous);
+        }
+    }
+
+    private final Kind kind;
+    /** The object registered with the native driver; it fans events out to the listeners. */
+    final Delivery delivery;
+    private final Thread owner;
+    private final List<Runnable> commands = new ArrayList<Runnable>();
+    private int state = OPENING;
+    private boolean finishing; // the owner runs no further command, uninitialises and ends
+    private Throwable failure;
+    private int deviceCount;
+
+    DriverHandle(Kind kind) {
+        this.kind = kind;
+        this.delivery = new Delivery(kind);
+        this.owner = new Thread(new Runnable() {
+            @Override
+            public void run() {
+                own();
+            }
+        }, kind.ownerName);
+        // A forgotten close() must not keep the JVM alive.
+        owner.setDaemon(true);
+    }
+
+    /** Registers `listener` for every kind of event the driver has. Owner thread only. */
+    abstract void registerNative(Object listener) throws IOException;
+
+    /** Owner thread only. */
+    abstract void initializeNative() throws IOException;
+
+    /** Owner thread only. */
+    abstract int countNative();
+
+    /** The owner thread, or a listener thread that closes. */
+    abstract void uninitializeNative();
+
+    /**
+     * The number of devices of this kind that the device driver reported when the handle was
+     * opened. Only device 0 delivers events; a count of 0 means none will come.
+     *
+     * @return the count, 0 or more
+     */
+    public final synchronized int getDeviceCount() { return deviceCount; }
+
+    /**
+     * Whether the handle is open: true from {@code open()} until {@link #close()} begins.
+     *
+     * @return false once {@code close()} has been called, from any thread
+     */
+    public final synchronized boolean isOpen() { return state == OPEN; }
+
+    /**
+     * Adds a listener for the device's buttons, for the events from now on. Allowed from any thread,
+     * a listener included.
+     *
+     * @param listener called once for every button pressed or released on device 0
+     * @throws NullPointerException when {@code listener} is null
+     */
+    public final void addKeyListener(KeyListener listener) { delivery.addKeyListener(listener); }
+
+    /**
+     * Removes the last addition of {@code listener}; nothing when it was not added. A listener call
+     * already running may still finish.
+     *
+     * @param listener a listener given to {@link #addKeyListener(KeyListener)}
+     */
+    public final void removeKeyListener(KeyListener listener) { delivery.removeKeyListener(listener); }
+
+    /**
+     * Chooses who receives what a listener throws. By default, and after {@code null}, that is the
+     * uncaught exception handler of the event's thread, as for any thread that ends with an
+     * exception (by default it prints the stack trace). Either way the event still goes to the other
+     * listeners and later events still come. What the handler itself throws goes to the thread's
+     * uncaught exception handler.
+     *
+     * @param handler receives the event's thread and the exception, on that thread; {@code null}
+     *     restores the default
+     */
+    public final void setListenerExceptionHandler(Thread.UncaughtExceptionHandler handler) {
+        delivery.setExceptionHandler(handler);
+    }
+
+    /**
+     * Closes the driver: stops device 0, disconnects from the device driver and ends the owner
+     * thread. Idempotent, and allowed from any thread, a listener included.
+     *
+     * <p>From a thread that is not inside one of this kind's listener calls, {@code close()} returns
+     * when everything is closed: no listener call is running and none will start, the owner thread
+     * has ended and a new handle may be opened. It waits for listener calls running on other threads,
+     * so call it from no thread that a listener waits for.
+     *
+     * <p>From inside a listener call it cannot wait for that very call, so it does not wait: the
+     * device is closed on the listener's own thread, no listener call starts after it returns, and
+     * the owner thread ends on its own. A second {@code close()} while one is under way waits like the
+     * first from an ordinary thread, and returns at once from a listener.
+     */
+    @Override
+    public final void close() {
+        boolean fromListener = kind.inListener();
+        boolean first;
+        synchronized (this) {
+            first = state == OPEN;
+            if (first) state = CLOSING;
+            if (first && !fromListener) finish();
+        }
+        if (!fromListener) {
+            awaitEnd();
+        } else if (first) {
+            uninitializeNative();
+            synchronized (this) { finish(); }
+        }
+    }
+
+    /** Queues `command` for the owner thread, behind every earlier one. */
+    final synchronized void submit(Runnable command) {
+        if (state != OPEN) throw new IllegalStateException(kind.name + " is closed");
+        commands.add(command);
+        notifyAll();
+    }
+
+    private void start() throws IOException {
+        owner.start();
+        Throwable failed;
+        synchronized (this) {
+            boolean interrupted = false;
+            while (state == OPENING) {
+                try {
+                    wait();
+                } catch (InterruptedException later) {
+                    interrupted = true;
+                }
+            }
+            if (interrupted) Thread.currentThread().interrupt();
+            failed = failure;
+        }
+        if (failed == null) return;
+        awaitEnd();
+        if (failed instanceof RuntimeException) throw(RuntimeException) failed;
+        if (failed instanceof Error) throw(Error) failed;
+        throw new IOException(withHint(failed.getMessage()), failed);
+    }
+
+    /** The owner thread's whole life. */
+    private void own() {
+        try {
+            registerNative(delivery);
+            initializeNative();
+            opened(countNative(), null);
+        } catch (Throwable failed) {
+            // The uninitialise below undoes whatever the failed initialisation left.
+            opened(0, failed);
+        }
+        try {
+            for (Runnable command = nextCommand(); command != null; command = nextCommand()) command.run();
+        } finally {
+            try {
+                uninitializeNative();
+            } finally {
+                // The kind keeps this handle until the next open: it must not keep the listeners.
+                delivery.clear();
+                synchronized (this) {
+                    state = CLOSED;
+                    notifyAll();
+                }
+            }
+        }
+    }
+
+    private synchronized void opened(int count, Throwable failed) {
+        deviceCount = count;
+        failure = failed;
+        state = failed == null ? OPEN : CLOSING;
+        if (failed != null) finishing = true;
+        notifyAll();
+    }
+
+    private synchronized Runnable nextCommand() {
+        while (commands.isEmpty() && !finishing) {
+            try {
+                wait();
+            } catch (InterruptedException ignored) {
+                // The owner thread ends only through close().
+            }
+        }
+        return commands.isEmpty() ? null : commands.remove(0);
+    }
+
+    private void finish() {
+        finishing = true;
+        notifyAll();
+    }
+
+    /** Waits until the owner thread has ended; an interrupt is kept for the caller, not obeyed. */
+    private void awaitEnd() {
+        boolean interrupted = false;
+        while (true) {
+            try {
+                owner.join();
+                break;
+            } catch (InterruptedException later) {
+                interrupted = true;
+            }
+        }
+        if (interrupted) Thread.currentThread().interrupt();
+    }
+
+    private static String withHint(String text) {
+        for (String com : COM_TEXTS) {
+            if (com.equals(text)) return text + COM_HINT;
+        }
+        return text;
+    }
+}
