@@ -19,7 +19,7 @@
 #include "bridge/JavaListenerRef.h"
 #include "bridge/JavaVmBinding.h"
 #include "com/AxisDriver.h"
-#include "com/DriverSupport.h"
+#include "driver/DriverConnection.h"
 #include "jogdial/JogDial.h"
 
 namespace Dravlo {

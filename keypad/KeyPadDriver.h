@@ -15,7 +15,7 @@
 #include "bridge/JavaListenerRef.h"
 #include "bridge/JavaVmBinding.h"
 #include "com/AxisDriver.h"
-#include "com/DriverSupport.h"
+#include "driver/DriverConnection.h"
 #include "keypad/KeyCommand.h"
 #include "keypad/KeyPad.h"
 

@@ -1,6 +1,8 @@
-#include "com/DriverSupport.h"
+#include "driver/ComInitialization.h"
 
 #include <objbase.h>
+
+#include "bridge/Exceptions.h"
 
 namespace Dravlo {
 
@@ -18,16 +20,6 @@ void ComInitialization::uninitialize() noexcept {
     if (owed_.get() == nullptr) return;  // nothing of this thread's COM is ours to end
     owed_.set(nullptr);
     CoUninitialize();
-}
-
-void pinLibrary() noexcept {
-    static std::atomic<bool> pinned{false};
-    if (pinned.load(std::memory_order_acquire)) return;
-    static const char anchor = 0;  // any address inside this module
-    HMODULE module = nullptr;
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                           reinterpret_cast<LPCWSTR>(&anchor), &module))
-        pinned.store(true, std::memory_order_release);
 }
 
 }  // namespace Dravlo

@@ -1,8 +1,6 @@
 #pragma once
-// Pieces the jog dial and keypad drivers share: the COM start-up bookkeeping
-// of one driver, the driver's connection (its collection and the receiver of
-// device 0) with the one lock that state changes under, and the device-0
-// lookup.
+// A driver's connection: its collection and the receiver of device 0, with
+// the one lock that state changes under.
 
 #include <windows.h>
 
@@ -18,86 +16,12 @@
 #include "bridge/Exceptions.h"
 #include "com/AxisDriver.h"
 #include "com/DeliveryRundown.h"
-#include "com/ThreadSlot.h"
+#include "driver/ComInitialization.h"
+#include "driver/DeviceLookup.h"
+#include "driver/DriverOwned.h"
+#include "driver/LibraryPin.h"
 
 namespace Dravlo {
-
-/// One driver's CoInitialize bookkeeping on the Java threads that initialise
-/// it. Every successful CoInitialize (S_OK) is balanced by exactly one
-/// CoUninitialize on the thread that made it, and never on another: a
-/// refused one (S_FALSE) is balanced at once. The debt lives with the thread
-/// that owes it (a TLS slot), so a thread that exits leaves nothing behind
-/// and a later thread can never be mistaken for it.
-/// Thread rule: any thread; each touches only its own debt.
-class ComInitialization {
-public:
-    /// CoInitialize(nullptr); anything but S_OK throws IOException(`failureMessage`).
-    void initialize(const char* failureMessage);
-    /// CoUninitialize when this thread's successful initialise is still owed
-    /// one; otherwise nothing, whatever COM the thread has of its own.
-    void uninitialize() noexcept;
-
-private:
-    ThreadSlot owed_;  // non-null on a thread whose CoInitialize is not yet balanced
-};
-
-/// Owner of one heap object a process-wide driver holds between Java calls.
-/// reset() deletes what it held; the destructor, run at library unload,
-/// deliberately deletes nothing, since that would call COM from a dying
-/// process.
-template <class T>
-class DriverOwned {
-public:
-    DriverOwned() = default;
-    explicit DriverOwned(std::unique_ptr<T> object) noexcept : object_(object.release()) {}
-    DriverOwned(DriverOwned&& other) noexcept : object_(other.release()) {}
-    DriverOwned& operator=(DriverOwned&& other) noexcept {
-        if (this != &other) {
-            reset();
-            object_ = other.release();
-        }
-        return *this;
-    }
-    ~DriverOwned() = default;  // abandons: see above
-
-    T* get() const noexcept { return object_; }
-    T* operator->() const noexcept { return object_; }
-    explicit operator bool() const noexcept { return object_ != nullptr; }
-
-    /// Deletes what is held; empty afterwards.
-    void reset() noexcept { delete std::exchange(object_, nullptr); }
-    /// Hands the object to the caller, who frees it; empty afterwards.
-    [[nodiscard]] T* release() noexcept { return std::exchange(object_, nullptr); }
-
-private:
-    T* object_ = nullptr;
-};
-
-/// Count of the collection: preset to 0, the HRESULT ignored. Calling through
-/// an empty holder raises _com_error(E_POINTER).
-template <class CollectionPtr>
-int queryDeviceCount(CollectionPtr& collection) {
-    int count = 0;
-    collection->GetCount(&count);
-    return count;
-}
-
-/// Device 0 of the collection (one reference, owned by the caller). The
-/// pointer is cleared first so a driver that writes nothing hands over no
-/// garbage; a null device throws IOException(`noDeviceMessage`).
-template <class Device, class CollectionPtr>
-Device* firstDevice(CollectionPtr& collection, const char* noDeviceMessage) {
-    Device* device = nullptr;
-    collection->GetItem(0, &device);
-    if (device == nullptr) throw IOException(noDeviceMessage);
-    return device;
-}
-
-/// Keeps this library mapped for the rest of the process. A device may call a
-/// sink, or a listener may return into the library, long after the JVM has
-/// let go of it (HotSpot frees a library with its class loader), so once the
-/// first sink exists the code must never be unmapped. Idempotent.
-void pinLibrary() noexcept;
 
 /// What a driver holds between Java calls: its Axis collection and the
 /// receiver of device 0, and the one operation (connect or tear down) that
