@@ -5,11 +5,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cassert>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,9 +35,13 @@ namespace Dravlo {
 ///   and works on it outside.
 /// - One operation at a time. A caller that finds another one in progress
 ///   waits for it, unless the calling thread is itself delivering an event
-///   (a listener's callback) and the operation in progress may be waiting for
-///   that very delivery; then an uninitialise returns at once and an
-///   initialise fails. So teardowns never wait for each other in a cycle.
+///   (a listener's callback) or runs that operation further up its own stack:
+///   every operation calls the device, which may be waiting for that very
+///   delivery (a device may deliver and unadvise under one lock). Then an
+///   uninitialise refuses the receiver's entries, releases the listeners and
+///   returns at once (a connect in progress tears its connection down before
+///   it ends), and an initialise fails. So no operation ever waits for
+///   another in a cycle.
 /// - A teardown on a thread that delivers (a listener's) does not wait for the
 ///   deliveries on other threads; their receiver is freed by the last of them.
 ///   Any other caller, when it returns, has seen every listener call of every
@@ -56,21 +62,23 @@ public:
     /// collection filled by the creation sequence and counted into
     /// `deviceCount`; with a device, `build(collection, count)` makes the
     /// receiver (listeners in place), which is then hooked and started. A
-    /// listener that uninitialises while this connection is being hooked has
-    /// it torn down (with `releaseListeners`) before this returns. Throws
-    /// IOException, JNIException or _com_error; a failure leaves nothing
-    /// behind: the new collection is released and this call's CoInitialize
-    /// balanced.
-    template <class ReleaseListeners, class Build>
+    /// listener that uninitialises while this runs has the new connection
+    /// torn down before this returns (and this call's COM balanced, when the
+    /// listener ran on this thread). Throws IOException, JNIException or
+    /// _com_error; a failure leaves nothing behind: the new collection is
+    /// released and this call's CoInitialize balanced.
+    template <class Build>
     void connect(ComInitialization& com, REFCLSID clsid, const char* comFailureMessage, const char* busyMessage,
-                 std::atomic<std::int32_t>& deviceCount, ReleaseListeners&& releaseListeners, Build&& build);
+                 std::atomic<std::int32_t>& deviceCount, Build&& build);
 
     /// uninitialize: tears the connection down (collection first, then the
     /// receiver: no new delivery or command, wait for commands, Stop, unhook,
     /// wait for deliveries unless this thread delivers, Stop, Close, Release),
     /// then runs `releaseListeners`, then balances this thread's COM debt. A
     /// teardown already in progress elsewhere is waited for (see above) and
-    /// nothing more is done but the COM debt.
+    /// nothing more is done but the COM debt. One that cannot wait (see
+    /// above) releases the listeners and leaves the rest, and a COM debt of
+    /// the operation in progress on this thread, to that operation.
     template <class ReleaseListeners>
     void disconnect(ComInitialization& com, ReleaseListeners&& releaseListeners);
 
@@ -82,11 +90,15 @@ public:
 private:
     enum class Phase { None, Connect, Teardown };
 
-    /// Waits (under `lock`) until no operation is in progress or, on a
-    /// delivering thread, until waiting could deadlock; then starts `kind` and
-    /// returns true, or returns false without starting it.
+    /// Waits (under `lock`) until no operation is in progress and starts
+    /// `kind`; returns false without waiting or starting it when the calling
+    /// thread delivers or runs the operation in progress.
     bool begin(std::unique_lock<std::mutex>& lock, Phase kind, bool delivering);
-    void end() noexcept;
+    /// Ends the operation in progress and returns true. For a connect (with
+    /// `balanceCom`): unless a listener asked for a teardown meanwhile; then
+    /// returns false with that request taken, and *balanceCom telling whether
+    /// this thread's COM goes with it.
+    bool end(bool* balanceCom = nullptr) noexcept;
     /// Takes the collection and receiver out and tears them down, outside the lock.
     void tearDownTaken();
     /// On a thread that may wait: until every receiver torn down so far has
@@ -96,8 +108,9 @@ private:
     std::mutex mutex_;
     std::condition_variable idle_;  // an operation ended
     Phase busy_ = Phase::None;
-    bool busyMayWait_ = false;      // the operation in progress may wait for deliveries
-    bool pendingTeardown_ = false;  // a listener uninitialised while the connection in progress was hooked
+    std::thread::id busyThread_;    // the thread that runs the operation in progress
+    bool pendingTeardown_ = false;  // a listener uninitialised while the connect in progress ran
+    bool pendingCom_ = false;       // ... on the connect's own thread: its COM goes with the teardown
     DriverOwned<CollectionPtr> collection_;
     DriverOwned<Receiver> receiver_;
     // Rundowns of torn-down receivers that may still have deliveries running.
@@ -106,23 +119,32 @@ private:
 
 template <class CollectionPtr, class Receiver>
 bool DriverConnection<CollectionPtr, Receiver>::begin(std::unique_lock<std::mutex>& lock, Phase kind, bool delivering) {
+    const std::thread::id self = std::this_thread::get_id();
     while (busy_ != Phase::None) {
-        // An operation that may wait for deliveries may be waiting for ours.
-        if (delivering && busyMayWait_) return false;
+        if (delivering || busyThread_ == self) return false;
         idle_.wait(lock);
     }
     busy_ = kind;
-    busyMayWait_ = !delivering;
+    busyThread_ = self;
     return true;
 }
 
 template <class CollectionPtr, class Receiver>
-void DriverConnection<CollectionPtr, Receiver>::end() noexcept {
+bool DriverConnection<CollectionPtr, Receiver>::end(bool* balanceCom) noexcept {
     {
         std::lock_guard lock(mutex_);
+        assert(busyThread_ == std::this_thread::get_id());  // only the thread that began it ends it
+        // Tested and ended under one lock: a request that comes later finds no
+        // connect in progress and is not left behind for the next one.
+        if (balanceCom != nullptr && std::exchange(pendingTeardown_, false)) {
+            *balanceCom = std::exchange(pendingCom_, false);
+            return false;
+        }
         busy_ = Phase::None;
+        pendingTeardown_ = pendingCom_ = false;
     }
     idle_.notify_all();
+    return true;
 }
 
 template <class CollectionPtr, class Receiver>
@@ -156,11 +178,10 @@ void DriverConnection<CollectionPtr, Receiver>::waitForDrain() {
 }
 
 template <class CollectionPtr, class Receiver>
-template <class ReleaseListeners, class Build>
+template <class Build>
 void DriverConnection<CollectionPtr, Receiver>::connect(ComInitialization& com, REFCLSID clsid,
                                                         const char* comFailureMessage, const char* busyMessage,
-                                                        std::atomic<std::int32_t>& deviceCount,
-                                                        ReleaseListeners&& releaseListeners, Build&& build) {
+                                                        std::atomic<std::int32_t>& deviceCount, Build&& build) {
     com.initialize(comFailureMessage);
     struct ComDebt {  // this call's CoInitialize, balanced unless the connection stands
         ComInitialization& com;
@@ -176,7 +197,10 @@ void DriverConnection<CollectionPtr, Receiver>::connect(ComInitialization& com, 
     }
     struct Ending {
         DriverConnection& connection;
-        ~Ending() { connection.end(); }
+        bool ended = false;
+        ~Ending() {
+            if (!ended) connection.end();
+        }
     } ending{*this};
 
     tearDownTaken();
@@ -195,17 +219,16 @@ void DriverConnection<CollectionPtr, Receiver>::connect(ComInitialization& com, 
         receiver_ = DriverOwned<Receiver>(std::move(receiver));
     }
     debt.owed = false;
-    if (hooked == nullptr) return;
-    hooked->open();
-    hooked->start();
-    bool pending = false;
-    {
-        std::lock_guard lock(mutex_);
-        pending = std::exchange(pendingTeardown_, false);
+    if (hooked != nullptr) {
+        hooked->open();
+        hooked->start();
     }
-    if (pending) {
+    // A listener that uninitialised meanwhile has released the listeners and
+    // left the teardown to this call.
+    bool balanceCom = false;
+    while (!(ending.ended = end(&balanceCom))) {
         tearDownTaken();
-        releaseListeners();
+        if (balanceCom) com.uninitialize();
     }
 }
 
@@ -214,21 +237,27 @@ template <class ReleaseListeners>
 void DriverConnection<CollectionPtr, Receiver>::disconnect(ComInitialization& com,
                                                            ReleaseListeners&& releaseListeners) {
     const bool delivering = DeliveryRundown::callingThreadDelivers();
-    bool ours = false;
+    bool begun = false, ours = false, withinOwnOperation = false;
     {
         std::unique_lock lock(mutex_);
         // A teardown in progress is waited for and not repeated; a connect in
         // progress is waited for and then torn down.
         const Phase inProgress = busy_;
-        if (begin(lock, Phase::Teardown, delivering)) {
+        begun = begin(lock, Phase::Teardown, delivering);
+        if (begun) {
             ours = inProgress != Phase::Teardown;
             if (!ours) busy_ = Phase::None;
-        } else if (busy_ == Phase::Connect && receiver_) {
-            // The connect in progress cannot be waited for from here; its new
-            // receiver takes no more deliveries, and the connect tears it
-            // down once it is hooked.
-            receiver_->refuseEntries();
-            pendingTeardown_ = true;
+        } else {
+            // The operation in progress cannot be waited for from here. The
+            // receiver takes no more entries now; a connect tears its
+            // connection down before it ends, and balances the COM of its own
+            // thread then, as its objects are still in use until that.
+            if (receiver_) receiver_->refuseEntries();
+            withinOwnOperation = busyThread_ == std::this_thread::get_id();
+            if (busy_ == Phase::Connect) {
+                pendingTeardown_ = true;
+                pendingCom_ = pendingCom_ || withinOwnOperation;
+            }
         }
     }
     if (ours) {
@@ -238,9 +267,11 @@ void DriverConnection<CollectionPtr, Receiver>::disconnect(ComInitialization& co
         } ending{*this};
         tearDownTaken();
         releaseListeners();
+    } else if (!begun) {
+        releaseListeners();  // so that no listener call starts once this returns
     }
     if (!delivering) waitForDrain();
-    com.uninitialize();
+    if (!withinOwnOperation) com.uninitialize();
 }
 
 template <class CollectionPtr, class Receiver>

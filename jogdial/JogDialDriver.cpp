@@ -11,7 +11,6 @@ namespace Dravlo {
 void JogDialDriver::initialize(JNIEnv* env) {
     connection.connect(
         com, CLSID_AxisJogDial, Messages::JogDialComInitFailed, Messages::JogDialInitFailed, deviceCount,
-        [&] { releaseJavaListeners(env); },
         [&](IJogDialCollectionPtr& collection, int) {
             vmBinding.bind(env);
             keyEventBinding.bind(env);

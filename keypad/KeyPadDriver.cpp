@@ -11,7 +11,6 @@ namespace Dravlo {
 void KeyPadDriver::initialize(JNIEnv* env) {
     connection.connect(
         com, CLSID_AxisKeyPad, Messages::KeyPadComInitFailed, Messages::KeyPadInitFailed, deviceCount,
-        [&] { releaseJavaListeners(env); },
         [&](IKeyPadCollectionPtr& collection, int) {
             vmBinding.bind(env);
             keyEventBinding.bind(env);

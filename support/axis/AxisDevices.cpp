@@ -221,6 +221,10 @@ protected:
         record(slot);
         return E_NOTIMPL;
     }
+    /// Whatever the configuration has a keypad do once SetBacklight is logged.
+    void afterBacklight() {
+        if (const auto& hook = core_->config(probe_->kind()).onSetBacklight) hook(*probe_);
+    }
     /// Takes as long as the configuration asks of SetBacklight.
     void takeBacklightTime() const noexcept {
         if (const unsigned ms = core_->config(probe_->kind()).setBacklightMs) Sleep(ms);
@@ -240,6 +244,7 @@ public:
     HRESULT STDMETHODCALLTYPE SetBacklight(int buttonNumber, int on) override {
         takeBacklightTime();
         record("SetBacklight(", buttonNumber, ",", on, ")");
+        afterBacklight();
         return S_OK;
     }
 };

@@ -46,20 +46,22 @@ class DeviceProbe;
 /// driver object is created; everything else when the call concerned happens.
 /// Change it only while no other thread calls into the simulator.
 struct KindConfig {
-    bool registered = true;                ///< false: CoCreateInstance answers REGDB_E_CLASSNOTREG
-    HRESULT runResult = S_OK;              ///< answer of IRunnableObject::Run, hence of OleRun
-    bool collectionInterface = true;       ///< false: QueryInterface for the collection IID fails
-    int deviceCount = 1;                   ///< devices made with each driver object
-    HRESULT getCountResult = S_OK;         ///< a failure leaves *count unwritten
-    bool getItemNull = false;              ///< GetItem writes null for every index
-    HRESULT getItemNullResult = S_OK;      ///< what GetItem answers when it writes null by request
-    bool connectionPointContainer = true;  ///< false: devices refuse IConnectionPointContainer
-    HRESULT adviseResult = S_OK;           ///< a failure: Advise writes adviseFailureCookie and holds nothing
-    int adviseFailures = -1;               ///< how many Advise calls fail with adviseResult (-1: all)
-    DWORD adviseFailureCookie = 0;         ///< what a failing Advise writes into the cookie
-    HRESULT unadviseResult = S_OK;         ///< a failure: Unadvise keeps the sink
-    unsigned setBacklightMs = 0;           ///< how long SetBacklight takes before it is logged
+    bool registered = true;                     ///< false: CoCreateInstance answers REGDB_E_CLASSNOTREG
+    HRESULT runResult = S_OK;                   ///< answer of IRunnableObject::Run, hence of OleRun
+    bool collectionInterface = true;            ///< false: QueryInterface for the collection IID fails
+    int deviceCount = 1;                        ///< devices made with each driver object
+    HRESULT getCountResult = S_OK;              ///< a failure leaves *count unwritten
+    bool getItemNull = false;                   ///< GetItem writes null for every index
+    HRESULT getItemNullResult = S_OK;           ///< what GetItem answers when it writes null by request
+    bool connectionPointContainer = true;       ///< false: devices refuse IConnectionPointContainer
+    HRESULT adviseResult = S_OK;                ///< a failure: Advise writes adviseFailureCookie and holds nothing
+    int adviseFailures = -1;                    ///< how many Advise calls fail with adviseResult (-1: all)
+    DWORD adviseFailureCookie = 0;              ///< what a failing Advise writes into the cookie
+    HRESULT unadviseResult = S_OK;              ///< a failure: Unadvise keeps the sink
+    unsigned setBacklightMs = 0;                ///< how long SetBacklight takes before it is logged
     std::function<void(DeviceProbe&)> onStart;  ///< called by a device's Start, on its caller's thread
+    /// Called by a keypad's SetBacklight once it is logged, on its caller's thread.
+    std::function<void(DeviceProbe&)> onSetBacklight;
 };
 
 /// Where an installed simulator sends its log entries instead of memory.

@@ -272,6 +272,44 @@ TYPED_TEST_P(DriverLifecycle, ListenerUninitializingInItsCallback_TearsDownAndCa
         << this->sim.log().dump();
     EXPECT_FALSE(this->registerKeyListener(nullptr));
     EXPECT_FALSE(this->uninitialize());
+
+    // A listener initialises again from its callback, and the new device
+    // delivers from Start on that very thread, where the listener
+    // uninitialises and registers a listener for later. The connect below it
+    // on its stack tears down once hooked; only then does that thread's COM
+    // end, and the later registration stays.
+    const std::size_t globals = this->vm.liveGlobalRefs();
+    StandIn::RecordingListener later(this->vm);
+    const auto comAlive = [] {
+        APTTYPE type;
+        APTTYPEQUALIFIER qualifier;
+        return CoGetApartmentType(&type, &qualifier) == S_OK;
+    };
+    listener.runInCallbacks([&](JNIEnv* e) {
+        const jobject self = this->vm.newInstance(e, TypeParam::javaClass);
+        if (listener.count() == 4) {
+            const AxisSim::InitializeSpyRegistration classes = this->sim.registerOnInitialize();
+            EXPECT_EQ(0, this->natives.initializeImpl(e, self));
+            EXPECT_FALSE(comAlive()) << "the nested uninitializeImpl left this thread's COM";
+            return;
+        }
+        EXPECT_EQ(0, this->natives.uninitializeImpl(e, self));
+        EXPECT_TRUE(comAlive() || this->sim.log().count(this->at() + "Release->0") == 2)
+            << "COM ended under the device";
+        this->natives.registerKeyListenerImpl(e, self, later.newInstance(e));
+    });
+    ASSERT_FALSE(this->registerKeyListener(&listener));
+    ASSERT_FALSE(this->initialize());
+    this->config().onStart = [](AxisSim::DeviceProbe& device) {
+        device.fire(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 8}));
+    };
+    this->sim.log().clear();
+    this->device()->fireOnNewThread(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 7}));
+    this->config().onStart = nullptr;
+    EXPECT_EQ(5u, listener.count());
+    EXPECT_EQ(2u, this->sim.log().count(this->at() + "Release->0")) << "both connections went";
+    EXPECT_EQ(globals + 1, this->vm.liveGlobalRefs()) << "the later registration was released";
+    EXPECT_FALSE(this->uninitialize());
 }
 
 TYPED_TEST_P(DriverLifecycle, UninitializeOnAnotherThreadWithItsOwnCom_LeavesThatComAndOwesTheInitialisingThread) {

@@ -127,6 +127,35 @@ TEST_F(KeyPadDriver, CommandsRacingTeardown_ReachTheDeviceBeforeItsFirstStopOrNo
     EXPECT_EQ(std::vector<HRESULT>{S_OK}, device()->fire(Dispid::ButtonDown, intArgs({0, 1})));
     EXPECT_EQ(1u, sim.log().count(at() + "SetBacklight(6,1)")) << sim.log().dump();
     EXPECT_EQ(1u, backlightCalls()) << "the command after the teardown did nothing";
+
+    // A keypad that reports a backlight change through its events at once, on
+    // the command's thread. That listener call uninitialises once another
+    // listener's teardown has begun, and that teardown waits for the command.
+    ASSERT_FALSE(registerKeyListener(&listener));
+    ASSERT_FALSE(initialize());
+    sim.log().clear();
+    const std::string teardownBegun = sim.collection(KeyPadNatives::kind)->name() + ".Release->0";
+    std::atomic<std::thread::id> commandThread;
+    listener.runInCallbacks([&](JNIEnv* e) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::this_thread::get_id() == commandThread.load() && !sim.log().contains(teardownBegun) &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        EXPECT_EQ(0, natives.uninitializeImpl(e, vm.newInstance(e, StandIn::Java::KeyPadDriver)));
+    });
+    device()->deliverOutsideLock(true);
+    config().onSetBacklight = [](AxisSim::DeviceProbe& keyPad) { keyPad.fire(Dispid::ButtonDown, intArgs({0, 3})); };
+    std::thread command([&] {
+        commandThread = std::this_thread::get_id();
+        execute(0, 1, 8);
+    });
+    ASSERT_TRUE(listener.waitForCount(2));
+    device()->fireOnNewThread(Dispid::ButtonDown, intArgs({0, 4}));
+    command.join();
+    config().onSetBacklight = nullptr;
+    EXPECT_EQ(3u, listener.count());
+    EXPECT_TRUE(sim.log().contains(at() + "Release->0"));
+    EXPECT_FALSE(uninitialize());
 }
 
 TEST_F(KeyPadDriver, HundredDeliveriesAtOnce_EachListenerCommandReachesTheDevice) {
