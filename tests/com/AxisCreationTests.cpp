@@ -2,7 +2,7 @@
 // release of the IUnknown) against the simulated driver, for both kinds.
 
 #include "com/AxisDriver.h"
-#include "support/axis/AxisSimulator.h"
+#include "simulator/AxisSimulator.h"
 
 #include <gtest/gtest.h>
 

@@ -16,7 +16,7 @@
 #include "bridge/EventRecords.h"
 #include "com/AxisDriver.h"
 #include "com/DravloModule.h"
-#include "support/axis/AxisSimulator.h"
+#include "simulator/AxisSimulator.h"
 
 namespace DriverTests {
 

@@ -1,6 +1,6 @@
 // The installed simulator's class registration.
 
-#include "support/axis/ServerRegistration.h"
+#include "simulator/ServerRegistration.h"
 
 #include <memory>
 

@@ -2,7 +2,7 @@
 // the calling thread's apartment, or through an IInitializeSpy whenever the
 // thread enters COM.
 
-#include "support/axis/SimulatorCore.h"
+#include "simulator/SimulatorCore.h"
 
 #include <utility>
 

@@ -1,8 +1,8 @@
 // The session player's thread.
 
-#include "support/axis/SessionPlayer.h"
+#include "simulator/SessionPlayer.h"
 
-#include "support/axis/SimulatorCore.h"
+#include "simulator/SimulatorCore.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,6 @@
 // The simulator as tests see it: configuration, log, probes, registration.
 
-#include "support/axis/SimulatorCore.h"
+#include "simulator/SimulatorCore.h"
 
 namespace AxisSim {
 

@@ -2,7 +2,7 @@
 // injected faults of GetCount and GetItem. Objects are made straight from the
 // simulator, without COM registration.
 
-#include "support/axis/AxisSimulator.h"
+#include "simulator/AxisSimulator.h"
 
 #include <gtest/gtest.h>
 

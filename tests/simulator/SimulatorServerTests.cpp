@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "com/AxisDriver.h"
-#include "support/axis/ServerRegistration.h"
+#include "simulator/ServerRegistration.h"
 #include "tests/com/ModuleTestSupport.h"
 #include "tests/com/RecordingSink.h"
 

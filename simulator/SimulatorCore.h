@@ -3,7 +3,7 @@
 // configuration, the live-object count and the latest objects of each kind.
 // Internal to the simulated driver.
 
-#include "support/axis/AxisSimulator.h"
+#include "simulator/AxisSimulator.h"
 
 #include <array>
 

@@ -2,7 +2,7 @@
 // CoCreateInstance makes is the collection itself; it also implements
 // IRunnableObject so that OleRun reaches it (and can be made to fail).
 
-#include "support/axis/SimulatorCore.h"
+#include "simulator/SimulatorCore.h"
 
 #include <new>
 

@@ -1,6 +1,6 @@
 // The installed simulator's log file and session loading.
 
-#include "support/axis/ServerLog.h"
+#include "simulator/ServerLog.h"
 
 #include <cstdio>
 #include <cwchar>

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <string>
 
-#include "support/axis/Session.h"
+#include "simulator/Session.h"
 
 namespace AxisSim {
 

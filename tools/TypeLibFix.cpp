@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "com/tools/TypeLibTools.h"
+#include "tools/TypeLibTools.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "bridge/TextConversion.h"
+#include "com/TextConversion.h"
 
 #include <windows.h>
 

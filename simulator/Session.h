@@ -27,7 +27,7 @@
 #include <variant>
 #include <vector>
 
-#include "support/axis/AxisSimulator.h"
+#include "simulator/AxisSimulator.h"
 
 namespace AxisSim {
 

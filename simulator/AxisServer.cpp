@@ -11,10 +11,10 @@
 #include <array>
 #include <mutex>
 
-#include "support/axis/ServerLog.h"
-#include "support/axis/ServerRegistration.h"
-#include "support/axis/SessionPlayer.h"
-#include "support/axis/SimulatorCore.h"
+#include "simulator/ServerLog.h"
+#include "simulator/ServerRegistration.h"
+#include "simulator/SessionPlayer.h"
+#include "simulator/SimulatorCore.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 

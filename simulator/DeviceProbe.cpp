@@ -1,6 +1,6 @@
 // A device's advised sinks and the delivery of events to them.
 
-#include "support/axis/SimulatorCore.h"
+#include "simulator/SimulatorCore.h"
 
 #include <thread>
 

@@ -2,7 +2,7 @@
 // for the kind's event DIID. The device owns its connection point object and,
 // through its probe, the advised sinks.
 
-#include "support/axis/SimulatorCore.h"
+#include "simulator/SimulatorCore.h"
 
 #include <new>
 

@@ -20,7 +20,7 @@
 #include <memory>
 #include <vector>
 
-#include "support/axis/Session.h"
+#include "simulator/Session.h"
 
 namespace AxisSim {
 

@@ -1,6 +1,6 @@
 // The call log, the shared state and the event argument helpers.
 
-#include "support/axis/SimulatorCore.h"
+#include "simulator/SimulatorCore.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -9,7 +9,7 @@
 // stores those two values in the type records of the "MSFT" file format; the
 // tool's read-back through LoadTypeLib proves the result.
 
-#include "com/tools/TypeLibTools.h"
+#include "tools/TypeLibTools.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // initialised apartment, and through the initialise spy for code that enters
 // COM itself. Each test leaves the thread outside COM.
 
-#include "support/axis/AxisSimulator.h"
+#include "simulator/AxisSimulator.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <cwchar>
 #include <string>
 
-#include "bridge/TextConversion.h"
+#include "com/TextConversion.h"
 
 namespace {
 

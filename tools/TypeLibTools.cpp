@@ -1,7 +1,7 @@
 // Helpers of dravlo_tlbfix, and the text by which it compares the library it
 // wrote with the one it read.
 
-#include "com/tools/TypeLibTools.h"
+#include "tools/TypeLibTools.h"
 
 #include <cstdio>
 #include <sstream>

@@ -1,9 +1,9 @@
 // The simulated driver's own behaviour that other tests rely on: fault
 // injection, connection points, event delivery and registration.
 
-#include "support/axis/AxisSimulator.h"
-#include "support/axis/Session.h"
-#include "support/axis/SessionPlayer.h"
+#include "simulator/AxisSimulator.h"
+#include "simulator/Session.h"
+#include "simulator/SessionPlayer.h"
 #include "tests/com/RecordingSink.h"
 
 #include <gtest/gtest.h>

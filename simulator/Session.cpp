@@ -1,7 +1,7 @@
 // The session text: decoding, parsing, walking, the default session and the
 // events' arguments.
 
-#include "support/axis/Session.h"
+#include "simulator/Session.h"
 
 #include <charconv>
 #include <climits>
