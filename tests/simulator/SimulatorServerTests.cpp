@@ -167,8 +167,8 @@ TEST_F(SimulatorServer, Regsvr32_CreateThroughRegistry_PlaysDefaultSession_LogsT
 
     ASSERT_EQ(S_OK, CoInitialize(nullptr));
     {
-        Owned<IKeyPadCollection> collection(
-            static_cast<IKeyPadCollection*>(Dravlo::createAxisObject(CLSID_AxisKeyPad, __uuidof(IKeyPadCollection))));
+        Owned<IKeyPadCollection> collection(static_cast<IKeyPadCollection*>(
+            Dravlo::createAxisObject(CLSID_AxisKeyPad, __uuidof(IKeyPadCollection)).detach()));
         ASSERT_TRUE(collection);
         EXPECT_NE(nullptr, GetModuleHandleW(L"AxisSimulator.dll")) << "not served by the registered file";
         int count = 0;
