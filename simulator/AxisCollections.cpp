@@ -26,7 +26,7 @@ public:
         core_->recordCollection(Traits::kind, probe_, std::move(probes));
     }
     ~CollectionObject() {
-        for (Device* device : devices_) device->Release();
+        devices_.clear();
         probe_->markDestroyed();
         --core_->liveObjects;
     }
@@ -77,7 +77,7 @@ public:
         *device = nullptr;
         if (config().getItemNull) return config().getItemNullResult;
         if (index < 0 || static_cast<std::size_t>(index) >= devices_.size()) return E_INVALIDARG;
-        *device = devices_[static_cast<std::size_t>(index)];
+        *device = devices_[static_cast<std::size_t>(index)].get();
         (*device)->AddRef();
         return S_OK;
     }
@@ -108,16 +108,13 @@ private:
 
     std::shared_ptr<SimulatorCore> core_;
     std::shared_ptr<ObjectProbe> probe_;
-    std::vector<Device*> devices_;  // one reference each, owned
+    std::vector<Dravlo::ComRef<Device>> devices_;
 };
 
 template <class Traits>
 HRESULT createCollectionOf(const std::shared_ptr<SimulatorCore>& core, REFIID iid, void** out) {
-    auto* collection = new CollectionObject<Traits>(core);
-    collection->AddRef();
-    HRESULT hr = collection->QueryInterface(iid, out);
-    collection->Release();
-    return hr;
+    const auto collection = Dravlo::ComRef<CollectionObject<Traits>>::copy(new CollectionObject<Traits>(core));
+    return collection->QueryInterface(iid, out);
 }
 
 }  // namespace

@@ -84,12 +84,12 @@ std::string sinkTypeInfo(IDispatch* sink) {
     UINT count = 0;
     HRESULT hr = sink->GetTypeInfoCount(&count);
     if (SUCCEEDED(hr) && count == 0) return "->none";
-    ITypeInfo* info = nullptr;
-    if (SUCCEEDED(hr)) hr = sink->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
-    if (SUCCEEDED(hr) && info == nullptr) hr = E_POINTER;
+    Dravlo::ComRef<ITypeInfo> info;
+    if (SUCCEEDED(hr)) hr = sink->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put());
+    if (SUCCEEDED(hr) && !info) hr = E_POINTER;
     BSTR name = nullptr;
     if (SUCCEEDED(hr)) hr = info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
-    if (info != nullptr) info->Release();
+    info.reset();
     if (FAILED(hr)) return "->" + hresultText(hr);
     std::string text = "(";
     for (const OLECHAR* c = name; c != nullptr && *c != 0; ++c) text += *c < 0x80 ? static_cast<char>(*c) : '?';
@@ -110,19 +110,18 @@ HRESULT ConnectionPointObject::Advise(IUnknown* sink, DWORD* cookie) {
     }
     // A real source asks for the event interface, or for IDispatch, and keeps
     // the pointer it got.
-    IDispatch* dispatch = nullptr;
-    if (FAILED(sink->QueryInterface(device_->eventIid(), reinterpret_cast<void**>(&dispatch))) &&
-        FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
+    Dravlo::ComRef<IDispatch> dispatch;
+    if (FAILED(sink->QueryInterface(device_->eventIid(), dispatch.putVoid())) &&
+        FAILED(sink->QueryInterface(IID_IDispatch, dispatch.putVoid()))) {
         record("Advise->", hresultText(CONNECT_E_CANNOTCONNECT));
         return CONNECT_E_CANNOTCONNECT;
     }
     std::string typeInfo;
     try {
-        typeInfo = sinkTypeInfo(dispatch);
-        *cookie = device_->addSink(dispatch);
+        typeInfo = sinkTypeInfo(dispatch.get());
+        *cookie = device_->addSink(std::move(dispatch));
     } catch (...) {
-        dispatch->Release();
-        return E_OUTOFMEMORY;
+        return E_OUTOFMEMORY;  // the owner that held the sink released it
     }
     record("Advise(", *cookie, ")");
     record("SinkTypeInfo", typeInfo);
@@ -144,16 +143,16 @@ template <class Itf>
 class DeviceObject : public Itf, public IConnectionPointContainer {
 public:
     DeviceObject(std::shared_ptr<SimulatorCore> core, std::shared_ptr<DeviceProbe> probe)
-        : core_(std::move(core)), probe_(std::move(probe)) {
-        point_ = new ConnectionPointObject(core_, probe_, this);
-        point_->AddRef();
+        : core_(std::move(core)),
+          probe_(std::move(probe)),
+          point_(Dravlo::ComRef<ConnectionPointObject>::copy(new ConnectionPointObject(core_, probe_, this))) {
         ++core_->liveObjects;
     }
     virtual ~DeviceObject() {
         if (core_->observer) core_->observer->stopped(*probe_);
         point_->detach();
         probe_->releaseAllSinks();
-        point_->Release();
+        point_.reset();
         probe_->markDestroyed();
         --core_->liveObjects;
     }
@@ -203,7 +202,7 @@ public:
         *out = nullptr;
         if (riid != probe_->eventIid()) return CONNECT_E_NOCONNECTION;
         point_->AddRef();
-        *out = point_;
+        *out = point_.get();
         return S_OK;
     }
 
@@ -233,7 +232,7 @@ protected:
 private:
     std::shared_ptr<SimulatorCore> core_;
     std::shared_ptr<DeviceProbe> probe_;
-    ConnectionPointObject* point_;  // one reference, owned
+    Dravlo::ComRef<ConnectionPointObject> point_;
 };
 
 using JogDialDeviceObject = DeviceObject<IJogDialDevice>;
@@ -250,25 +249,25 @@ public:
 };
 
 template <class Object>
-Object* makeDevice(const std::shared_ptr<SimulatorCore>& core, Kind kind, int index,
-                   std::shared_ptr<DeviceProbe>& probe) {
+Dravlo::ComRef<Object> makeDevice(const std::shared_ptr<SimulatorCore>& core, Kind kind, int index,
+                                  std::shared_ptr<DeviceProbe>& probe) {
     probe = std::make_shared<DeviceProbe>(kind, index);
     probe->deliverOutsideLock(core->deliverOutsideLock);
-    auto* device = new Object(core, probe);
-    device->AddRef();
-    return device;
+    return Dravlo::ComRef<Object>::copy(new Object(core, probe));
 }
 
 }  // namespace
 
-IJogDialDevice* createJogDialDevice(const std::shared_ptr<SimulatorCore>& core, int index,
-                                    std::shared_ptr<DeviceProbe>& probe) {
-    return makeDevice<JogDialDeviceObject>(core, Kind::JogDial, index, probe);
+Dravlo::ComRef<IJogDialDevice> createJogDialDevice(const std::shared_ptr<SimulatorCore>& core, int index,
+                                                   std::shared_ptr<DeviceProbe>& probe) {
+    return Dravlo::ComRef<IJogDialDevice>::adopt(
+        makeDevice<JogDialDeviceObject>(core, Kind::JogDial, index, probe).detach());
 }
 
-IKeyPadDevice* createKeyPadDevice(const std::shared_ptr<SimulatorCore>& core, int index,
-                                  std::shared_ptr<DeviceProbe>& probe) {
-    return makeDevice<KeyPadDeviceObject>(core, Kind::KeyPad, index, probe);
+Dravlo::ComRef<IKeyPadDevice> createKeyPadDevice(const std::shared_ptr<SimulatorCore>& core, int index,
+                                                 std::shared_ptr<DeviceProbe>& probe) {
+    return Dravlo::ComRef<IKeyPadDevice>::adopt(
+        makeDevice<KeyPadDeviceObject>(core, Kind::KeyPad, index, probe).detach());
 }
 
 }  // namespace AxisSim

@@ -48,19 +48,18 @@ private:
 
 HRESULT registerClass(const std::shared_ptr<SimulatorCore>& core, Kind kind, DWORD& cookie) {
     if (!core->config(kind).registered) return S_OK;
-    IClassFactory* factory = createClassFactory(core, kind);
-    HRESULT hr = CoRegisterClassObject(classIdOf(kind), factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
-    factory->Release();  // COM holds its own reference while registered
+    // COM takes its own reference while registered; this one goes at the end.
+    const Dravlo::ComRef<IClassFactory> factory = createClassFactory(core, kind);
+    HRESULT hr =
+        CoRegisterClassObject(classIdOf(kind), factory.get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
     if (FAILED(hr)) cookie = 0;
     return hr;
 }
 
 }  // namespace
 
-IClassFactory* createClassFactory(const std::shared_ptr<SimulatorCore>& core, Kind kind) {
-    auto* factory = new ClassFactory(core, kind);
-    factory->AddRef();
-    return factory;
+Dravlo::ComRef<IClassFactory> createClassFactory(const std::shared_ptr<SimulatorCore>& core, Kind kind) {
+    return Dravlo::ComRef<IClassFactory>::copy(new ClassFactory(core, kind));
 }
 
 // ---------------------------------------------------------------------------
@@ -141,25 +140,22 @@ private:
 };
 
 InitializeSpyRegistration::InitializeSpyRegistration(std::shared_ptr<SimulatorCore> core)
-    : spy_(new Spy(std::move(core))) {
-    spy_->AddRef();
-    result_ = CoRegisterInitializeSpy(spy_, &cookie_);
+    : spy_(Dravlo::ComRef<Spy>::copy(new Spy(std::move(core)))) {
+    result_ = CoRegisterInitializeSpy(spy_.get(), &cookie_);
 }
 
 InitializeSpyRegistration::InitializeSpyRegistration(InitializeSpyRegistration&& other) noexcept
-    : spy_(std::exchange(other.spy_, nullptr)), cookie_(other.cookie_), result_(other.result_) {}
+    : spy_(std::move(other.spy_)), cookie_(other.cookie_), result_(other.result_) {}
 
 InitializeSpyRegistration::~InitializeSpyRegistration() {
-    if (spy_ == nullptr) return;
+    if (!spy_) return;
     if (SUCCEEDED(result_)) CoRevokeInitializeSpy(cookie_);
     spy_->registration.revoke();
-    spy_->Release();
+    spy_.reset();
 }
 
-bool InitializeSpyRegistration::classesRegistered() const noexcept {
-    return spy_ != nullptr && spy_->registration.active();
-}
+bool InitializeSpyRegistration::classesRegistered() const noexcept { return spy_ && spy_->registration.active(); }
 
-int InitializeSpyRegistration::registrations() const noexcept { return spy_ != nullptr ? spy_->registrations : 0; }
+int InitializeSpyRegistration::registrations() const noexcept { return spy_ ? spy_->registrations : 0; }
 
 }  // namespace AxisSim

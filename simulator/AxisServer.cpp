@@ -117,10 +117,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
     else
         return CLASS_E_CLASSNOTAVAILABLE;
     try {
-        IClassFactory* factory = AxisSim::createClassFactory(AxisSim::core(), kind);
-        const HRESULT hr = factory->QueryInterface(riid, object);
-        factory->Release();
-        return hr;
+        const Dravlo::ComRef<IClassFactory> factory = AxisSim::createClassFactory(AxisSim::core(), kind);
+        return factory->QueryInterface(riid, object);
     } catch (...) {
         return E_OUTOFMEMORY;
     }

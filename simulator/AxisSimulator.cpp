@@ -30,9 +30,9 @@ HRESULT Simulator::createDevice(Kind kind, int index, IUnknown** out, std::share
     std::shared_ptr<DeviceProbe> made;
     try {
         if (kind == Kind::JogDial)
-            *out = createJogDialDevice(core_, index, made);
+            *out = createJogDialDevice(core_, index, made).detach();
         else
-            *out = createKeyPadDevice(core_, index, made);
+            *out = createKeyPadDevice(core_, index, made).detach();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

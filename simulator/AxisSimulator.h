@@ -14,6 +14,7 @@
 // Nothing here is linked into Dravlo.dll.
 
 #include "com/AxisDriver.h"
+#include "com/ComRef.h"
 
 #include <atomic>
 #include <cstddef>
@@ -184,7 +185,7 @@ public:
 
     // Object side, used by the simulated connection point and device.
     /// Takes over one reference to `sink`; returns the new nonzero cookie.
-    DWORD addSink(IDispatch* sink);
+    DWORD addSink(Dravlo::ComRef<IDispatch> sink);
     /// Releases the sink of `cookie`; false when no such sink is advised.
     bool removeSink(DWORD cookie);
     /// Releases every sink (the device is going away).
@@ -193,7 +194,7 @@ public:
 private:
     struct Connection {
         DWORD cookie;
-        IDispatch* sink;  // one reference, owned
+        Dravlo::ComRef<IDispatch> sink;
     };
     Kind kind_;
     int index_;
@@ -254,7 +255,7 @@ public:
 
 private:
     class Spy;
-    Spy* spy_ = nullptr;  // one reference, owned
+    Dravlo::ComRef<Spy> spy_;
     ULARGE_INTEGER cookie_{};
     HRESULT result_ = E_UNEXPECTED;
 };

@@ -31,32 +31,29 @@ std::vector<DWORD> DeviceProbe::cookies() const {
 std::vector<IDispatchPtr> DeviceProbe::sinks() const {
     std::lock_guard lock(mutex_);
     std::vector<IDispatchPtr> result;
-    for (const Connection& connection : connections_) result.emplace_back(connection.sink);
+    for (const Connection& connection : connections_) result.emplace_back(connection.sink.get());
     return result;
 }
 
-DWORD DeviceProbe::addSink(IDispatch* sink) {
+DWORD DeviceProbe::addSink(Dravlo::ComRef<IDispatch> sink) {
     std::lock_guard lock(mutex_);
     DWORD cookie = nextCookie_++;
-    connections_.push_back({cookie, sink});
+    connections_.push_back({cookie, std::move(sink)});
     return cookie;
 }
 
 bool DeviceProbe::removeSink(DWORD cookie) {
-    IDispatch* sink = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        for (auto it = connections_.begin(); it != connections_.end(); ++it) {
-            if (it->cookie != cookie) continue;
-            sink = it->sink;
-            connections_.erase(it);
-            break;
-        }
-        if (sink == nullptr) return false;
+    // Declared before the lock, so it is released after the lock is let go:
+    // the sink's destruction may call back in.
+    Dravlo::ComRef<IDispatch> sink;
+    std::lock_guard lock(mutex_);
+    for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+        if (it->cookie != cookie) continue;
+        sink = std::move(it->sink);
+        connections_.erase(it);
+        return true;
     }
-    // Released outside the lock: the sink's destruction may call back in.
-    sink->Release();
-    return true;
+    return false;
 }
 
 void DeviceProbe::releaseAllSinks() {
@@ -65,24 +62,22 @@ void DeviceProbe::releaseAllSinks() {
         std::lock_guard lock(mutex_);
         dropped.swap(connections_);
     }
-    for (const Connection& connection : dropped) connection.sink->Release();
+    for (Connection& connection : dropped) connection.sink.reset();  // in the order they were advised
 }
 
 std::vector<HRESULT> DeviceProbe::fireRaw(DISPID dispid, DISPPARAMS& params) {
     if (outsideLock_) {
-        std::vector<IDispatch*> sinks;  // one reference each, taken under the lock
+        std::vector<Dravlo::ComRef<IDispatch>> sinks;  // one reference each, taken under the lock
         {
             std::lock_guard lock(mutex_);
-            for (const Connection& connection : connections_) {
-                connection.sink->AddRef();
-                sinks.push_back(connection.sink);
-            }
+            for (const Connection& connection : connections_)
+                sinks.push_back(Dravlo::ComRef<IDispatch>::copy(connection.sink.get()));
         }
         std::vector<HRESULT> results;
-        for (IDispatch* sink : sinks) {
+        for (Dravlo::ComRef<IDispatch>& sink : sinks) {
             results.push_back(sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
                                            nullptr, nullptr));
-            sink->Release();
+            sink.reset();
         }
         return results;
     }

@@ -85,22 +85,21 @@ private:
 /// QueryInterface(iid) on it; *out gets one reference or null.
 HRESULT createCollection(const std::shared_ptr<SimulatorCore>& core, Kind kind, REFIID iid, void** out);
 
-/// Makes one device; returns it with one reference, owned by the caller, and
-/// sets `probe` to its probe.
-IJogDialDevice* createJogDialDevice(const std::shared_ptr<SimulatorCore>& core, int index,
-                                    std::shared_ptr<DeviceProbe>& probe);
-IKeyPadDevice* createKeyPadDevice(const std::shared_ptr<SimulatorCore>& core, int index,
-                                  std::shared_ptr<DeviceProbe>& probe);
-inline IJogDialDevice* createDevice(JogDialTraits, const std::shared_ptr<SimulatorCore>& core, int index,
-                                    std::shared_ptr<DeviceProbe>& probe) {
+/// Makes one device with one reference, and sets `probe` to its probe.
+Dravlo::ComRef<IJogDialDevice> createJogDialDevice(const std::shared_ptr<SimulatorCore>& core, int index,
+                                                   std::shared_ptr<DeviceProbe>& probe);
+Dravlo::ComRef<IKeyPadDevice> createKeyPadDevice(const std::shared_ptr<SimulatorCore>& core, int index,
+                                                 std::shared_ptr<DeviceProbe>& probe);
+inline Dravlo::ComRef<IJogDialDevice> createDevice(JogDialTraits, const std::shared_ptr<SimulatorCore>& core, int index,
+                                                   std::shared_ptr<DeviceProbe>& probe) {
     return createJogDialDevice(core, index, probe);
 }
-inline IKeyPadDevice* createDevice(KeyPadTraits, const std::shared_ptr<SimulatorCore>& core, int index,
-                                   std::shared_ptr<DeviceProbe>& probe) {
+inline Dravlo::ComRef<IKeyPadDevice> createDevice(KeyPadTraits, const std::shared_ptr<SimulatorCore>& core, int index,
+                                                  std::shared_ptr<DeviceProbe>& probe) {
     return createKeyPadDevice(core, index, probe);
 }
 
-/// A new class object for `kind` with one reference, owned by the caller.
-IClassFactory* createClassFactory(const std::shared_ptr<SimulatorCore>& core, Kind kind);
+/// A new class object for `kind` with one reference.
+Dravlo::ComRef<IClassFactory> createClassFactory(const std::shared_ptr<SimulatorCore>& core, Kind kind);
 
 }  // namespace AxisSim
