@@ -12,7 +12,7 @@
 #include <atomic>
 
 #include "bridge/EventRecords.h"
-#include "bridge/LocalRef.h"
+#include "bridge/JniRef.h"
 
 namespace Dravlo {
 

@@ -7,7 +7,7 @@
 #include "bridge/JavaExceptions.h"
 #include "bridge/JavaListenerRef.h"
 #include "bridge/JavaVmBinding.h"
-#include "bridge/LocalRef.h"
+#include "bridge/JniRef.h"
 
 namespace Dravlo {
 

@@ -1,6 +1,6 @@
 #include "bridge/JavaExceptions.h"
 
-#include "bridge/LocalRef.h"
+#include "bridge/JniRef.h"
 #include "bridge/Messages.h"
 
 namespace Dravlo {
@@ -11,10 +11,9 @@ void throwJavaIOException(JNIEnv* env, const std::string& message) noexcept {
 
 void throwJavaIOException(JNIEnv* env, const char* message) noexcept {
     if (env->ExceptionCheck()) return;
-    jclass cls = env->FindClass(Messages::JavaIOExceptionClass);
-    if (cls == nullptr) return;  // the lookup's own error stays pending
-    env->ThrowNew(cls, message);
-    env->DeleteLocalRef(cls);
+    const LocalRef<jclass> cls(env, env->FindClass(Messages::JavaIOExceptionClass));
+    if (!cls) return;  // the lookup's own error stays pending
+    env->ThrowNew(cls.get(), message);
 }
 
 namespace {

@@ -4,41 +4,21 @@
 #include <utility>
 
 #include "bridge/JniLookup.h"
+#include "bridge/JniRef.h"
 
 namespace Dravlo {
 
-namespace {
-
-// Deletes a global reference at scope end unless it was handed on.
-class GlobalRefGuard {
-public:
-    GlobalRefGuard(JNIEnv* env, jobject ref) noexcept : env_(env), ref_(ref) {}
-    GlobalRefGuard(const GlobalRefGuard&) = delete;
-    GlobalRefGuard& operator=(const GlobalRefGuard&) = delete;
-    ~GlobalRefGuard() {
-        if (ref_ != nullptr) env_->DeleteGlobalRef(ref_);
-    }
-    jobject get() const noexcept { return ref_; }
-    jobject release() noexcept { return std::exchange(ref_, nullptr); }
-
-private:
-    JNIEnv* env_;
-    jobject ref_;
-};
-
-}  // namespace
-
 // One registered listener. Counted users: the holder while it is current,
-// and each notify running on it.
+// and each notify running on it; the last one deletes the reference.
 struct JavaListenerRef::Registration {
-    jobject listener;  // global reference, owned
+    GlobalRef<jobject> listener;
     jmethodID callback;
     std::atomic<int> users{1};
 };
 
 void JavaListenerRef::leave(JNIEnv* env, Registration* registration) noexcept {
     if (registration == nullptr || registration->users.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-    env->DeleteGlobalRef(registration->listener);
+    registration->listener.reset(env);  // on this thread's environment, which may not be the registering one
     delete registration;
 }
 
@@ -48,11 +28,10 @@ void JavaListenerRef::registerListener(JNIEnv* env, jobject listener, const std:
         release(env);
         return;
     }
-    GlobalRefGuard fresh(env, env->NewGlobalRef(listener));
-    if (fresh.get() == nullptr) return;  // out of memory: the JVM's error is pending
+    GlobalRef<jobject> fresh = GlobalRef<jobject>::create(env, listener);
+    if (!fresh) return;  // out of memory: the JVM's error is pending
     jmethodID callback = JniLookup(env).methodId(fresh.get(), method, signature);
-    auto* registration = new Registration{fresh.get(), callback};
-    fresh.release();
+    auto* registration = new Registration{std::move(fresh), callback};
 
     Registration* previous = nullptr;
     {
@@ -70,7 +49,7 @@ void JavaListenerRef::notify(JNIEnv* env, jobject event) {
         if (target == nullptr) return;
         target->users.fetch_add(1, std::memory_order_relaxed);
     }
-    env->CallVoidMethod(target->listener, target->callback, event);
+    env->CallVoidMethod(target->listener.get(), target->callback, event);
     leave(env, target);
 }
 

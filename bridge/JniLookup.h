@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "bridge/LocalRef.h"
+#include "bridge/JniRef.h"
 
 namespace Dravlo {
 

@@ -2,15 +2,13 @@
 
 namespace Dravlo {
 
-IUnknown* createAxisObject(REFCLSID clsid, REFIID iid) noexcept {
-    IUnknown* unknown = nullptr;
-    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&unknown))) ||
-        unknown == nullptr)
-        return nullptr;
+ComRef<IUnknown> createAxisObject(REFCLSID clsid, REFIID iid) noexcept {
+    ComRef<IUnknown> unknown;
+    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, unknown.putVoid())) || !unknown) return {};
+    // A failed OleRun or QueryInterface hands out nothing, whatever it wrote.
     void* wanted = nullptr;
-    if (FAILED(OleRun(unknown)) || FAILED(unknown->QueryInterface(iid, &wanted))) wanted = nullptr;
-    unknown->Release();
-    return static_cast<IUnknown*>(wanted);
+    if (FAILED(OleRun(unknown.get())) || FAILED(unknown->QueryInterface(iid, &wanted))) wanted = nullptr;
+    return ComRef<IUnknown>::adopt(static_cast<IUnknown*>(wanted));  // the IUnknown is released after
 }
 
 }  // namespace Dravlo

@@ -9,6 +9,8 @@
 #include <ole2.h>
 #include <comdef.h>
 
+#include "com/ComRef.h"
+
 // Class and interface identifiers of the driver.
 // {7CC50CF7-AB83-4DF7-80A9-CA43FB554BBB}
 inline constexpr CLSID CLSID_AxisJogDial = {
@@ -83,17 +85,17 @@ namespace Dravlo {
 
 /// The driver's creation sequence: CoCreateInstance(CLSCTX_ALL) for IUnknown,
 /// OleRun, QueryInterface for `iid`, then release of the IUnknown whatever the
-/// outcome. Returns the interface (one reference, owned by the caller) or null;
+/// outcome. Returns the interface `iid` (held as IUnknown*) or an empty owner;
 /// the failure code is dropped, as the callers only test for null.
-IUnknown* createAxisObject(REFCLSID clsid, REFIID iid) noexcept;
+ComRef<IUnknown> createAxisObject(REFCLSID clsid, REFIID iid) noexcept;
 
 /// Fills `holder` from the driver class by the creation sequence; any failure
 /// leaves it empty. Takes over the one reference the sequence returns.
 inline void createAxisCollection(REFCLSID clsid, IJogDialCollectionPtr& holder) noexcept {
-    holder.Attach(static_cast<IJogDialCollection*>(createAxisObject(clsid, __uuidof(IJogDialCollection))));
+    holder.Attach(static_cast<IJogDialCollection*>(createAxisObject(clsid, __uuidof(IJogDialCollection)).detach()));
 }
 inline void createAxisCollection(REFCLSID clsid, IKeyPadCollectionPtr& holder) noexcept {
-    holder.Attach(static_cast<IKeyPadCollection*>(createAxisObject(clsid, __uuidof(IKeyPadCollection))));
+    holder.Attach(static_cast<IKeyPadCollection*>(createAxisObject(clsid, __uuidof(IKeyPadCollection)).detach()));
 }
 
 }  // namespace Dravlo

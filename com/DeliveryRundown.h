@@ -4,14 +4,20 @@
 //
 // Who may do what:
 // - Any thread, at any time, enters through a DeliveryScope before it reads
-//   the receiver, and any number of threads may be in at once. Entering and
-//   leaving never wait, spin or lock: one compare-and-swap each on the
-//   rundown's state word, and two calls on the thread's own frame list.
+//   the receiver, and any number of threads may be in at once. Entering never
+//   waits or locks, and there is no limit to take a slot from: a
+//   compare-and-swap on the rundown's state word, tried again only when
+//   another thread changed the word in between, and two calls on the
+//   thread's own frame list. Leaving an open rundown is the same; leaving a
+//   closed one also takes the waiters' mutex for a moment (nobody holds it
+//   across a call) so that no waiter misses its wake-up.
 //   Entering fails once close() has run; a failed scope must touch nothing of
 //   the receiver.
 // - One thread tears the receiver down: close(), then whatever it does to the
-//   device, then, when it may wait, waitForOthers(), then retire() (asserted
-//   in debug builds). It never waits for the deliveries on its own stack.
+//   device, then, when it may wait, waitForOthers(), then retire(). Debug
+//   builds assert the order that matters: waitForOthers() and retire() only
+//   after close(), and retire() once. It never waits for the deliveries on
+//   its own stack.
 // - retire() frees the receiver at once when no delivery is running;
 //   otherwise the last delivery to leave frees it, so nothing a delivery
 //   still uses goes away under it.

@@ -13,8 +13,10 @@
 #include <windows.h>
 
 #include <memory>
+#include <utility>
 
 #include "com/ComEventing.h"
+#include "com/ComRef.h"
 
 namespace Dravlo {
 
@@ -110,8 +112,8 @@ public:
 protected:
     using Handler = void (Derived::*)(int, int);
 
-    /// Adopts `device` (one reference, may be null); hooks nothing yet.
-    explicit DeviceReceiver(Device* device) : device(ComRef<Device>::adopt(device)) {}
+    /// Takes over `device` (may be empty); hooks nothing yet.
+    explicit DeviceReceiver(ComRef<Device> device) noexcept : device(std::move(device)) {}
     /// Closes, when retire() has not; the caller must then know that no
     /// delivery is running.
     ~DeviceReceiver() { close(); }

@@ -14,6 +14,8 @@
 #include <atomic>
 #include <span>
 
+#include "com/UniqueResource.h"
+
 namespace Dravlo {
 
 // {6E2A41D7-0B93-3C58-A1F4-27D9C30E85B6}: the type library "DravloDriver".
@@ -128,6 +130,20 @@ public:
 
 /// The process's module object, or null before it is built / after it is gone.
 CAtlModule* currentModule() noexcept;
+
+namespace ResourceClose {
+inline void moduleLock(CAtlModule* module) noexcept { module->Unlock(); }
+}  // namespace ResourceClose
+/// One lock on a module object (Unlock at the end).
+using ModuleLock = UniqueResource<NullableTraits<CAtlModule*, ResourceClose::moduleLock>>;
+
+/// Locks the process's module object and hands back that lock; an empty lock
+/// when there is no module object.
+inline ModuleLock lockCurrentModule() noexcept {
+    CAtlModule* module = currentModule();
+    if (module != nullptr) module->Lock();
+    return ModuleLock(module);
+}
 
 /// The instance handle of the module this code is linked into (the DLL in
 /// the product; the test program when the code is linked statically).

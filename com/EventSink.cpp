@@ -1,6 +1,7 @@
 #include "com/EventSink.h"
 
 #include "com/SinkSupport.h"
+#include "com/UniqueResource.h"
 
 namespace Dravlo {
 
@@ -8,19 +9,6 @@ namespace {
 
 // No event of either dispinterface has more parameters.
 constexpr UINT MaxParameters = 3;
-
-// A VARIANT of the sink's own, cleared whatever way the call ends.
-class LocalVariant {
-public:
-    LocalVariant() noexcept { VariantInit(&value_); }
-    ~LocalVariant() { VariantClear(&value_); }
-    LocalVariant(const LocalVariant&) = delete;
-    LocalVariant& operator=(const LocalVariant&) = delete;
-    VARIANT* get() noexcept { return &value_; }
-
-private:
-    VARIANT value_;
-};
 
 // Refuses parameter blocks that would make Invoke read beyond what the caller
 // passed. The checks past the count limit only guard against malformed input.
@@ -64,10 +52,11 @@ int eventIndexOf(const SinkTable& table, DISPID member) noexcept {
 
 // `slot` itself when it already holds `type`, else its value converted into
 // `local`; null when it cannot be converted.
-VARIANT* coerce(VARIANT* slot, VARTYPE type, LocalVariant& local) noexcept {
+VARIANT* coerce(VARIANT* slot, VARTYPE type, UniqueVariant& local) noexcept {
     if (V_VT(slot) == type) return slot;
-    if (FAILED(VariantChangeType(local.get(), slot, 0, type))) return nullptr;
-    return local.get();
+    VARIANT* const converted = local.put();
+    if (FAILED(VariantChangeType(converted, slot, 0, type))) return nullptr;
+    return converted;
 }
 
 bool sameName(const wchar_t* candidate, const wchar_t* name) noexcept {
@@ -144,7 +133,7 @@ HRESULT STDMETHODCALLTYPE EventSink::Invoke(DISPID member, REFIID, LCID, WORD, D
     if (params->cArgs != count) return DISP_E_BADPARAMCOUNT;
 
     // Parameter p (from the first) sits in slot count - 1 - p.
-    LocalVariant locals[MaxParameters];
+    UniqueVariant locals[MaxParameters];  // the sink's own values, cleared whatever way the call ends
     VARIANT* values[MaxParameters] = {};
     for (UINT p = 0; p < count; ++p) {
         const UINT slot = count - 1 - p;

@@ -33,23 +33,6 @@
 
 namespace Dravlo {
 
-/// Holds one lock on the process's module object from construction to
-/// destruction (none when there is no module object at construction).
-class ModuleLockRef {
-public:
-    ModuleLockRef() noexcept : module_(currentModule()) {
-        if (module_ != nullptr) module_->Lock();
-    }
-    ~ModuleLockRef() {
-        if (module_ != nullptr) module_->Unlock();
-    }
-    ModuleLockRef(const ModuleLockRef&) = delete;
-    ModuleLockRef& operator=(const ModuleLockRef&) = delete;
-
-private:
-    CAtlModule* module_;
-};
-
 /// The shared machinery of both sinks. Abstract: IUnknown's counting comes
 /// from CComObject.
 class EventSink : public IDispatch {
@@ -143,7 +126,7 @@ private:
     CComObject() noexcept = default;
     ~CComObject() override = default;
 
-    ModuleLockRef moduleLock_;
+    ModuleLock moduleLock_ = lockCurrentModule();
     std::atomic<ULONG> refCount_{0};
 };
 

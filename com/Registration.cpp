@@ -9,6 +9,7 @@
 
 #include "com/DravloModule.h"
 #include "com/SinkSupport.h"
+#include "com/UniqueResource.h"
 
 namespace Dravlo {
 
@@ -27,12 +28,6 @@ private:
     LCID saved_;
 };
 
-struct BstrFree {
-    void operator()(BSTR text) const noexcept { SysFreeString(text); }
-};
-/// Owns one BSTR (null allowed).
-using OwnedBstr = std::unique_ptr<OLECHAR, BstrFree>;
-
 /// Where the extension of `name` starts (its last dot after its last
 /// backslash), or its terminator when it has none.
 wchar_t* extensionOf(wchar_t* name) noexcept {
@@ -48,7 +43,7 @@ wchar_t* extensionOf(wchar_t* name) noexcept {
     return extension != nullptr ? extension : p;
 }
 
-HRESULT loadModuleTypeLib(HINSTANCE module, ComRef<ITypeLib>& library, OwnedBstr& path) noexcept {
+HRESULT loadModuleTypeLib(HINSTANCE module, ComRef<ITypeLib>& library, UniqueBstr& path) noexcept {
     wchar_t fileName[MAX_PATH];
     HRESULT hr = moduleFileName(module, fileName);
     if (FAILED(hr)) return hr;
@@ -57,12 +52,6 @@ HRESULT loadModuleTypeLib(HINSTANCE module, ComRef<ITypeLib>& library, OwnedBstr
     path.reset(loadedPath);
     return hr;
 }
-
-struct KeyCloser {
-    void operator()(HKEY key) const noexcept { RegCloseKey(key); }
-};
-/// Owns one open registry key.
-using OwnedKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 /// A registry key as it is: its values and, recursively, its subkeys, each in
 /// the order the registry enumerates them.
@@ -105,7 +94,7 @@ LSTATUS readTree(HKEY key, KeyTree& tree) {
         std::wstring subName = name.substr(0, nameLength);
         status = RegOpenKeyExW(key, subName.c_str(), 0, KEY_READ, &raw);
         if (status != ERROR_SUCCESS) return status;
-        OwnedKey sub(raw);
+        UniqueRegKey sub(raw);
         tree.subKeys.emplace_back(std::move(subName), KeyTree{});
         status = readTree(sub.get(), tree.subKeys.back().second);
         if (status != ERROR_SUCCESS) return status;
@@ -143,7 +132,7 @@ LSTATUS writeTree(HKEY key, const KeyTree& tree) {
         HKEY raw = nullptr;
         status = RegCreateKeyExW(key, name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &raw, nullptr);
         if (status != ERROR_SUCCESS) return status;
-        OwnedKey opened(raw);
+        UniqueRegKey opened(raw);
         if ((status = writeTree(opened.get(), sub)) != ERROR_SUCCESS) return status;
     }
     return ERROR_SUCCESS;
@@ -210,7 +199,7 @@ HRESULT ForeignInterfaceKeys::saveIfForeign(REGSAM view, const std::wstring& nam
     LSTATUS status = RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ | view, &raw);
     if (status == ERROR_FILE_NOT_FOUND) return S_OK;
     if (status != ERROR_SUCCESS) return fromStatus(status);
-    OwnedKey key(raw);
+    UniqueRegKey key(raw);
     wchar_t named[40] = {};
     DWORD size = sizeof(named) - sizeof(wchar_t);
     status = RegGetValueW(key.get(), L"TypeLib", nullptr, RRF_RT_REG_SZ, nullptr, named, &size);
@@ -229,7 +218,7 @@ HRESULT ForeignInterfaceKeys::restore() noexcept {
             LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, saved.name.c_str(), 0, nullptr, 0,
                                              KEY_READ | KEY_WRITE | saved.view, nullptr, &raw, nullptr);
             if (status == ERROR_SUCCESS) {
-                OwnedKey key(raw);
+                UniqueRegKey key(raw);
                 status = writeTree(key.get(), saved.tree);
             }
             if (status != ERROR_SUCCESS && SUCCEEDED(result)) result = fromStatus(status);
@@ -280,13 +269,13 @@ HRESULT registerServer(HINSTANCE module) noexcept {
     // The class table holds no class, so there is nothing to register but the
     // type library.
     ComRef<ITypeLib> library;
-    OwnedBstr path;
+    UniqueBstr path;
     HRESULT hr = loadModuleTypeLib(module, library, path);
     if (FAILED(hr)) return hr;
 
     BSTR rawHelpFile = nullptr;
     hr = library->GetDocumentation(-1, nullptr, nullptr, nullptr, &rawHelpFile);
-    OwnedBstr helpFile(rawHelpFile);
+    UniqueBstr helpFile(rawHelpFile);
     wchar_t directory[MAX_PATH + 1];
     const wchar_t* helpDirectory = nullptr;  // no help file: none
     if (SUCCEEDED(hr) && helpFile) {
@@ -306,7 +295,7 @@ HRESULT registerServer(HINSTANCE module) noexcept {
 HRESULT unregisterServer(HINSTANCE module) noexcept {
     SystemLocaleScope locale;
     ComRef<ITypeLib> library;
-    OwnedBstr path;
+    UniqueBstr path;
     HRESULT hr = loadModuleTypeLib(module, library, path);
     if (FAILED(hr)) return hr;
 

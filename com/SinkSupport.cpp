@@ -12,7 +12,7 @@ namespace {
 HRESULT findConnectionPoint(IUnknown* source, REFIID diid, ComRef<IConnectionPoint>& point) noexcept {
     if (source == nullptr) return E_INVALIDARG;
     ComRef<IConnectionPointContainer> container;
-    HRESULT hr = source->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.put()));
+    HRESULT hr = source->QueryInterface(IID_IConnectionPointContainer, container.putVoid());
     if (FAILED(hr)) return hr;
     if (!container) return E_NOINTERFACE;
     hr = container->FindConnectionPoint(diid, point.put());
@@ -23,7 +23,7 @@ HRESULT findConnectionPoint(IUnknown* source, REFIID diid, ComRef<IConnectionPoi
 // The identity (IUnknown) of `object`; null when it cannot be asked.
 ComRef<IUnknown> identityOf(IUnknown* object) noexcept {
     ComRef<IUnknown> identity;
-    if (FAILED(object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.put())))) identity.reset();
+    if (FAILED(object->QueryInterface(IID_IUnknown, identity.putVoid()))) identity.reset();
     return identity;
 }
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "demo/DemoSupport.h"
-#include "support/axis/AxisSimulator.h"
+#include "simulator/AxisSimulator.h"
 #include "support/jvm/Contract.h"
 
 namespace Demo {

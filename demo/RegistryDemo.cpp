@@ -20,8 +20,8 @@
 #include <thread>
 
 #include "demo/DemoStory.h"
-#include "support/axis/ServerLog.h"
-#include "support/axis/Session.h"
+#include "simulator/ServerLog.h"
+#include "simulator/Session.h"
 #include "support/jvm/Contract.h"
 
 namespace {

@@ -2,6 +2,7 @@
 // The collection's count and device 0, as both drivers look them up.
 
 #include "bridge/Exceptions.h"
+#include "com/ComRef.h"
 
 namespace Dravlo {
 
@@ -14,14 +15,14 @@ int queryDeviceCount(CollectionPtr& collection) {
     return count;
 }
 
-/// Device 0 of the collection (one reference, owned by the caller). The
-/// pointer is cleared first so a driver that writes nothing hands over no
+/// Device 0 of the collection, adopting the reference GetItem hands out. The
+/// slot is cleared first so a driver that writes nothing hands over no
 /// garbage; a null device throws IOException(`noDeviceMessage`).
 template <class Device, class CollectionPtr>
-Device* firstDevice(CollectionPtr& collection, const char* noDeviceMessage) {
-    Device* device = nullptr;
-    collection->GetItem(0, &device);
-    if (device == nullptr) throw IOException(noDeviceMessage);
+ComRef<Device> firstDevice(CollectionPtr& collection, const char* noDeviceMessage) {
+    ComRef<Device> device;
+    collection->GetItem(0, device.put());
+    if (!device) throw IOException(noDeviceMessage);
     return device;
 }
 

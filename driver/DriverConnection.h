@@ -29,7 +29,8 @@ namespace Dravlo {
 /// receiver of device 0, and the one operation (connect or tear down) that
 /// may change them at a time.
 ///
-/// Thread rules, enforced here:
+/// Thread rules, enforced here (debug builds assert that only the thread that
+/// began an operation tears down or ends it):
 /// - Every member is guarded by mutex_, which is never held across a call into
 ///   Java or the device: an operation takes what it changes out under the lock
 ///   and works on it outside.
@@ -153,6 +154,8 @@ void DriverConnection<CollectionPtr, Receiver>::tearDownTaken() {
     Receiver* receiver = nullptr;
     {
         std::lock_guard lock(mutex_);
+        // One tearing-down thread: the one whose operation is in progress.
+        assert(busy_ != Phase::None && busyThread_ == std::this_thread::get_id());
         std::erase_if(draining_, [](const auto& rundown) { return rundown->running() == 0; });
         if (receiver_) draining_.push_back(receiver_->rundown());  // may throw: nothing taken yet
         collection = std::move(collection_);

@@ -2,7 +2,7 @@
 
 namespace Dravlo {
 
-JogDial::JogDial(IJogDialDevice* device) : DeviceReceiver(device) {}
+JogDial::JogDial(ComRef<IJogDialDevice> device) : DeviceReceiver(std::move(device)) {}
 
 JogDial::~JogDial() {
     close();

@@ -19,7 +19,7 @@ public:
     enum Code { ButtonDownCode = 4, ButtonUpCode, ShuttleMoveCode, JogMoveCode, ErrorCode };
 
     /// Adopts `device` (the reference GetItem gave; may be null); hooks nothing until open().
-    explicit JogDial(IJogDialDevice* device);
+    explicit JogDial(ComRef<IJogDialDevice> device);
     /// Unhooks, stops, closes and releases the device; listeners are not told.
     ~JogDial();
 

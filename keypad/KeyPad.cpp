@@ -2,7 +2,7 @@
 
 namespace Dravlo {
 
-KeyPad::KeyPad(IKeyPadDevice* device) : DeviceReceiver(device) {}
+KeyPad::KeyPad(ComRef<IKeyPadDevice> device) : DeviceReceiver(std::move(device)) {}
 
 KeyPad::~KeyPad() {
     close();

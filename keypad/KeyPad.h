@@ -20,7 +20,7 @@ public:
     enum Code { ButtonDownCode = 4, ButtonUpCode, ErrorCode };
 
     /// Adopts `device` (the reference GetItem gave; may be null); hooks nothing until open().
-    explicit KeyPad(IKeyPadDevice* device);
+    explicit KeyPad(ComRef<IKeyPadDevice> device);
     /// Unhooks, stops, closes and releases the device; listeners are not told.
     ~KeyPad();
 

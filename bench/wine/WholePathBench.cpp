@@ -12,7 +12,7 @@
 #include "bench/wine/BareSink.h"
 #include "bench/wine/NullReceiver.h"
 #include "bench/wine/WineBench.h"
-#include "support/axis/AxisSimulator.h"
+#include "simulator/AxisSimulator.h"
 #include "support/jvm/Contract.h"
 #include "support/jvm/JvmStandIn.h"
 

@@ -2,7 +2,7 @@
 // release of the IUnknown) against the simulated driver, for both kinds.
 
 #include "com/AxisDriver.h"
-#include "support/axis/AxisSimulator.h"
+#include "simulator/AxisSimulator.h"
 
 #include <gtest/gtest.h>
 
@@ -125,9 +125,9 @@ TYPED_TEST(AxisCreation, CreateAxisObject_WrongClass_ReturnsNull) {
     this->registerDriver();
     // The jog dial class has no keypad collection interface and vice versa.
     const CLSID& other = TypeParam::kind == Kind::JogDial ? CLSID_AxisKeyPad : CLSID_AxisJogDial;
-    IUnknown* object = Dravlo::createAxisObject(
+    const Dravlo::ComRef<IUnknown> object = Dravlo::createAxisObject(
         other, TypeParam::kind == Kind::JogDial ? __uuidof(IJogDialCollection) : __uuidof(IKeyPadCollection));
-    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(nullptr, object.get());
 }
 
 TYPED_TEST(AxisCreation, EmptyHolder_CallsRaiseEPointer) {

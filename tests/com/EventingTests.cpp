@@ -206,7 +206,7 @@ TEST_F(Eventing, SourcesAndReceivers_EachGetTheirOwnNode) {
     EXPECT_EQ(S_OK, second.hook<JogSink>(&second, 24, device0.get(), 0, 5));
     // Another interface pointer of the same device is the same source.
     ComRef<IConnectionPointContainer> sameDevice;
-    ASSERT_EQ(S_OK, device0->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(sameDevice.put())));
+    ASSERT_EQ(S_OK, device0->QueryInterface(IID_IConnectionPointContainer, sameDevice.putVoid()));
     EXPECT_EQ(S_OK, first.hook<JogSink>(&first, 5, sameDevice.get(), 1, 5));
     EXPECT_EQ(2u, probe0->sinkCount());
     EXPECT_EQ(1u, probe1->sinkCount());
@@ -265,8 +265,7 @@ TEST_F(Eventing, ReceiverGoneWhileConnected_SinkDropsLaterEvents) {
 
 TEST_F(Eventing, DeviceInterfaceSource_PicksItsSink) {
     ComRef<IJogDialCollection> collection;
-    ASSERT_EQ(S_OK, sim.createDriverObject(Kind::JogDial, __uuidof(IJogDialCollection),
-                                           reinterpret_cast<void**>(collection.put())));
+    ASSERT_EQ(S_OK, sim.createDriverObject(Kind::JogDial, __uuidof(IJogDialCollection), collection.putVoid()));
     ComRef<IJogDialDevice> device;
     ASSERT_EQ(S_OK, collection->GetItem(0, device.put()));
     ASSERT_TRUE(device);

@@ -1,6 +1,6 @@
-// The COM server module: the entry point's answer, the class objects, the
-// lock count behind DllCanUnloadNow, and the path rules of loading the
-// library's own type library. Nothing here touches the registry.
+// The COM server module: the entry point accepting the load, the built DLL's
+// class objects, the lock count behind DllCanUnloadNow, and the path rules of
+// loading the library's own type library. Nothing here touches the registry.
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,6 @@
 #include <comdef.h>
 
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "com/DravloModule.h"
 #include "com/Registration.h"
@@ -29,39 +27,11 @@ using ModuleTest::ScratchDirectory;
 
 void* const sentinel = reinterpret_cast<void*>(static_cast<ULONG_PTR>(0xdeadbeef));
 
-TEST(EntryPoint, RefusesTheLoad_OnlyOnProcessAttachAfterFailedInit) {
-    for (DWORD reason : {DLL_PROCESS_ATTACH, DLL_PROCESS_DETACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH}) {
-        EXPECT_EQ(reason == DLL_PROCESS_ATTACH ? FALSE : TRUE, Dravlo::entryPointAnswer(reason, true)) << reason;
-        EXPECT_EQ(TRUE, Dravlo::entryPointAnswer(reason, false)) << reason;
-    }
-}
-
 TEST(EntryPoint, ModuleOfThisProgram_InitialisedAndAcceptsTheLoad) {
     EXPECT_FALSE(Dravlo::CAtlModule::InitFailed());
     EXPECT_EQ(TRUE, DllMain(GetModuleHandleW(nullptr), DLL_PROCESS_ATTACH, nullptr));
     ASSERT_NE(nullptr, Dravlo::currentModule());
     EXPECT_EQ(Dravlo::moduleInstance(), Dravlo::currentModule()->GetModuleInstance());
-}
-
-HRESULT answerWithRiid(REFIID riid, void** object) {
-    *object = const_cast<IID*>(&riid);
-    return S_FALSE;
-}
-
-TEST(ClassObject, Table_IsWalkedOnlyWhenInitialised) {
-    const CLSID known = Dravlo::CLSID_ImplAxisJogDialEvents;
-    const Dravlo::ClassEntry table[] = {{&known, answerWithRiid}};
-    void* object = sentinel;
-    EXPECT_EQ(E_POINTER, Dravlo::getClassObject(table, false, known, IID_IClassFactory, nullptr));
-    EXPECT_EQ(S_FALSE, Dravlo::getClassObject(table, false, known, IID_IClassFactory, &object));
-    EXPECT_EQ(&IID_IClassFactory, object);
-    object = sentinel;
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
-              Dravlo::getClassObject(table, false, Dravlo::CLSID_ImplAxisKeyPadEvents, IID_IClassFactory, &object));
-    EXPECT_EQ(nullptr, object);
-    object = sentinel;
-    EXPECT_EQ(E_UNEXPECTED, Dravlo::getClassObject(table, true, known, IID_IClassFactory, &object));
-    EXPECT_EQ(nullptr, object);
 }
 
 /// The built Dravlo.dll, loaded into this process.
@@ -103,22 +73,6 @@ TEST(ModuleLock, DllCanUnloadNow_FollowsTheLockCount) {
     EXPECT_EQ(S_FALSE, DllCanUnloadNow());
     EXPECT_EQ(0, module->Unlock());
     EXPECT_EQ(S_OK, DllCanUnloadNow());
-}
-
-TEST(ModuleLock, LocksFromManyThreads_Balance) {
-    Dravlo::CAtlModule* module = Dravlo::currentModule();
-    ASSERT_NE(nullptr, module);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([module] {
-            for (int i = 0; i < 20000; ++i) {
-                module->Lock();
-                module->Unlock();
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(0, module->GetLockCount());
 }
 
 TEST(HelpDirectory, IsCutAfterTheLastSlashColonOrBackslash) {

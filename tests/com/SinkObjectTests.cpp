@@ -181,7 +181,7 @@ TEST_F(SinkHelpers, SameObject_ComparesIdentities) {
     ASSERT_EQ(S_OK, sim.createDevice(AxisSim::Kind::JogDial, 0, device.put()));
     ASSERT_EQ(S_OK, sim.createDevice(AxisSim::Kind::JogDial, 1, other.put()));
     ComRef<IConnectionPointContainer> container;
-    ASSERT_EQ(S_OK, device->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.put())));
+    ASSERT_EQ(S_OK, device->QueryInterface(IID_IConnectionPointContainer, container.putVoid()));
     EXPECT_TRUE(Dravlo::sameObject(nullptr, nullptr));
     EXPECT_FALSE(Dravlo::sameObject(device.get(), nullptr));
     EXPECT_FALSE(Dravlo::sameObject(nullptr, device.get()));

@@ -16,7 +16,7 @@
 #include "com/ComEventing.h"
 #include "com/DravloModule.h"
 #include "com/EventSink.h"
-#include "support/axis/AxisSimulator.h"
+#include "simulator/AxisSimulator.h"
 
 namespace SinkTests {
 

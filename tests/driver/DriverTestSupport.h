@@ -20,7 +20,7 @@
 #include "applet_utils_dravlo_JogDialDriver.h"
 #include "applet_utils_dravlo_KeyPadDriver.h"
 #include "bridge/Messages.h"
-#include "support/axis/AxisSimulator.h"
+#include "simulator/AxisSimulator.h"
 #include "support/jvm/GTestSupport.h"
 
 namespace DriverTests {

@@ -16,7 +16,7 @@
 #include "bridge/EventRecords.h"
 #include "com/AxisDriver.h"
 #include "com/DravloModule.h"
-#include "support/axis/AxisSimulator.h"
+#include "simulator/AxisSimulator.h"
 
 namespace DriverTests {
 
@@ -111,13 +111,13 @@ protected:
     /// Device `index` of a fresh simulated collection: one reference, which
     /// is the last once the collection is gone (it is released here). The log
     /// is cleared, so it shows only what happens to the device afterwards.
-    Device* takeDevice(int index = 0) {
+    Dravlo::ComRef<Device> takeDevice(int index = 0) {
         void* raw = nullptr;
         EXPECT_EQ(S_OK, sim.createDriverObject(kind, __uuidof(Collection), &raw));
         auto* collection = static_cast<Collection*>(raw);
-        Device* device = nullptr;
+        Dravlo::ComRef<Device> device;
         if (collection != nullptr) {
-            collection->GetItem(index, &device);
+            collection->GetItem(index, device.put());
             collection->Release();
         }
         sim.log().clear();

@@ -26,6 +26,15 @@ list(FILTER found EXCLUDE REGEX "^${doc}/api/")
 list(SORT expected)
 list(SORT found)
 expect_equal("installed files" "${expected}" "${found}")
+
+# The simulator is a component of its own: asked for, it installs its DLL and
+# nothing else (and the layout above shows it is left out otherwise).
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${SCRATCH}/simulator --component simulator
+  RESULT_VARIABLE status OUTPUT_QUIET)
+expect_equal("cmake --install --component simulator" 0 "${status}")
+file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE ${SCRATCH}/simulator ${SCRATCH}/simulator/*)
+expect_equal("simulator component" "bin/AxisSimulator.dll" "${found}")
+
 foreach(page index.html applet/utils/dravlo/DravloLibrary.html applet/utils/dravlo/KeyPadDriver.html)
   if(NOT EXISTS ${prefix}/${doc}/api/${page})
     string(APPEND problems "\nJavadoc page ${doc}/api/${page} missing")

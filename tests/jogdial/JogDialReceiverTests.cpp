@@ -18,6 +18,7 @@ namespace {
 using namespace DriverTests;
 using AxisSim::errorArgs;
 using AxisSim::intArgs;
+using Dravlo::ComRef;
 using Dravlo::JogDial;
 namespace Dispid = AxisSim::Dispid;
 using Listener = RecordingNativeListener;
@@ -133,7 +134,7 @@ TEST_F(JogDialReceiver, DeviceThatCannotConnect_NeverDeliversAndStillCloses) {
 TEST_F(JogDialReceiver, NullDevice_HooksNothingAndMakesNoComCall) {
     Listener listener(log);
     {
-        JogDial receiver(nullptr);
+        JogDial receiver(ComRef<IJogDialDevice>{});
         EXPECT_EQ(0, moduleLockCount());
         receiver.addDialListener(&listener);
         receiver.start();
@@ -147,7 +148,7 @@ TEST_F(JogDialReceiver, NullDevice_HooksNothingAndMakesNoComCall) {
 TEST_F(JogDialReceiver, EventsWhileTheReceiverIsBuilt_FindItWhole) {
     // The device fires without pause while receivers are built on it and
     // destroyed again; an event may reach a sink as soon as it is connected.
-    IJogDialDevice* device = takeDevice();
+    const ComRef<IJogDialDevice> device = takeDevice();
     auto source = probe();
     std::atomic<bool> done{false};
     std::atomic<int> fired{0}, delivered{0};
@@ -163,15 +164,13 @@ TEST_F(JogDialReceiver, EventsWhileTheReceiverIsBuilt_FindItWhole) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (int round = 0; round < 2000 || (delivered < 1000 && std::chrono::steady_clock::now() < deadline); ++round) {
         std::memset(memory, 0xA5, sizeof memory);
-        device->AddRef();  // the receiver adopts one reference
-        auto* receiver = new (memory) JogDial(device);
+        auto* receiver = new (memory) JogDial(ComRef<IJogDialDevice>::copy(device.get()));
         if (round % 2 == 0) receiver->addKeyListener(&listener);
         receiver->open();
         receiver->~JogDial();
     }
     done = true;
     firing.join();
-    device->Release();
     EXPECT_GT(delivered.load(), 0) << "the events never overlapped a receiver";
     for (const Heard& heard : log->heard()) EXPECT_EQ(Listener::key(&listener, 0, 1, 0), heard);
 }

@@ -11,6 +11,7 @@ namespace {
 using namespace DriverTests;
 using AxisSim::errorArgs;
 using AxisSim::intArgs;
+using Dravlo::ComRef;
 using Dravlo::KeyCommandRecord;
 using Dravlo::KeyPad;
 namespace Dispid = AxisSim::Dispid;
@@ -90,7 +91,7 @@ TEST_F(KeyPadReceiver, StartStopAndDestruction_ReachTheDeviceInOrder) {
 TEST_F(KeyPadReceiver, NullDevice_IgnoresDeviceRequestsAndMakesNoComCall) {
     Listener listener(log);
     {
-        KeyPad receiver(nullptr);
+        KeyPad receiver(ComRef<IKeyPadDevice>{});
         EXPECT_EQ(0, moduleLockCount());
         receiver.addKeyListener(&listener);
         receiver.start();

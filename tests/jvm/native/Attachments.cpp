@@ -9,7 +9,7 @@
 #include "bridge/JavaExceptions.h"
 #include "bridge/JavaVmBinding.h"
 #include "bridge/JniLookup.h"
-#include "bridge/LocalRef.h"
+#include "bridge/JniRef.h"
 #include "dravlo_jvmtest_Attachments.h"
 #include "tests/jvm/native/JvmTestSupport.h"
 

@@ -25,7 +25,7 @@
 #include "applet_utils_dravlo_JogDialDriver.h"
 #include "applet_utils_dravlo_KeyPadDriver.h"
 #include "bridge/Exceptions.h"
-#include "bridge/LocalRef.h"
+#include "bridge/JniRef.h"
 #include "bridge/Messages.h"
 #include "tests/jvm/native/ForwardingDriver.h"
 #include "tests/jvm/native/JvmTestSupport.h"

@@ -1,0 +1,78 @@
+#pragma once
+// The installed simulator's log file and the session it plays.
+//
+// Log path: %AXIS_SIMULATOR_LOG% when set; else, with a session file, that
+// file's name with ".log" appended; else %TEMP%\AxisSimulator.log. A path
+// that names the session file itself is refused. The file is emptied once per
+// process, by its first entry, unless another process is writing to it at
+// that moment; processes sharing it append whole lines. One line per entry:
+//   HH:MM:SS.mmm pid=<process id> thread=<thread id> step=<n> <entry>
+// e.g. "09:15:02.517 pid=41 thread=312 step=7 KeyPadDevice#0.SetBacklight(5,1)",
+// where step counts the entries of one object (the entry's part before its
+// first '.') from 1, so one device's lines compare across runs.
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "simulator/Session.h"
+
+namespace AxisSim {
+
+/// The value of the environment variable `name`; empty when unset.
+std::wstring environmentValue(const wchar_t* name);
+
+/// The largest session file read.
+inline constexpr unsigned long MaxSessionBytes = 1ul << 20;
+
+/// The log path for a session file (empty: the default session); see above.
+std::wstring logPathFor(const std::wstring& sessionPath);
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
+};
+/// Owns one kernel handle (never INVALID_HANDLE_VALUE).
+using OwnedHandle = std::unique_ptr<void, HandleCloser>;
+
+/// Appends timestamped lines to one file. Thread rule: write() from any
+/// thread; lines never interleave, also with other processes writing to the
+/// same file (a named mutex of that file serialises them). The file is opened
+/// at the first write and closed by the destructor. A file that cannot be
+/// opened, or that is the session file, is reported once to the debugger
+/// output and its entries are dropped; nothing else fails.
+class FileLog final : public LogWriter {
+public:
+    /// Logs to `path`; `sessionPath` (empty: none) is the session file, which
+    /// it never writes.
+    FileLog(std::wstring path, std::wstring sessionPath)
+        : path_(std::move(path)), sessionPath_(std::move(sessionPath)) {}
+    void write(std::string_view entry) noexcept override;
+    const std::wstring& path() const noexcept { return path_; }
+
+private:
+    void open();  // under mutex_
+    /// Makes `lock_`, and empties the file when this is its first use in
+    /// this process and no other process is writing to it.
+    void startOnce(const std::wstring& fileId);
+
+    std::wstring path_;
+    std::wstring sessionPath_;
+    std::mutex mutex_;
+    bool opened_ = false;
+    OwnedHandle file_;                                         // null when not opened or refused
+    OwnedHandle lock_;                                         // the file's named mutex; null when it could not be made
+    std::map<std::string, unsigned long, std::less<>> steps_;  // per object
+};
+
+/// The session of this process: the file named by AXIS_SIMULATOR_SESSION, or
+/// the default one. A file that cannot be read or parsed, or is larger than
+/// MaxSessionBytes, is reported once, to the debugger and to `log`
+/// ("AxisSimulator.Session:error <file>:<line>: <reason>"), and gives a session
+/// of one device per kind and no step. An Error text that had to be cut is
+/// reported the same way, once, as "Session:warning".
+std::shared_ptr<const Session> loadSession(const std::wstring& sessionPath, CallLog& log);
+
+}  // namespace AxisSim

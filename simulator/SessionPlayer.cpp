@@ -1,0 +1,115 @@
+// The session player's thread.
+
+#include "simulator/SessionPlayer.h"
+
+#include "simulator/SimulatorCore.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+
+namespace AxisSim {
+
+std::atomic<long> SessionPlayer::running_{0};
+
+struct SessionPlayer::Control {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+
+    /// Waits `ms` or until asked to stop; false when asked to stop.
+    bool pause(unsigned ms) {
+        std::unique_lock lock(mutex);
+        return !wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
+    }
+    bool stopRequested() {
+        std::lock_guard lock(mutex);
+        return stopping;
+    }
+};
+
+// What the thread owns: all of it is let go before the thread exits.
+struct SessionPlayer::Work {
+    std::shared_ptr<Control> control;
+    std::shared_ptr<const Session> session;
+    Kind kind;
+    std::vector<std::shared_ptr<DeviceProbe>> devices;
+    std::shared_ptr<CallLog> log;
+    HMODULE module = nullptr;  // one reference, given up by FreeLibraryAndExitThread
+};
+
+SessionPlayer::SessionPlayer(std::shared_ptr<const Session> session, Kind kind,
+                             std::vector<std::shared_ptr<DeviceProbe>> devices, std::shared_ptr<CallLog> log)
+    : control_(std::make_shared<Control>()), device_(devices.empty() ? nullptr : devices.front().get()) {
+    auto work = std::make_unique<Work>(Work{control_, std::move(session), kind, std::move(devices), std::move(log)});
+    static const char anchor = 0;  // any address inside this module
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&anchor), &work->module))
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "GetModuleHandleExW");
+    ++running_;
+    thread_ = CreateThread(nullptr, 0, &SessionPlayer::threadMain, work.get(), 0, &threadId_);
+    if (thread_ == nullptr) {
+        const DWORD error = GetLastError();
+        --running_;
+        FreeLibrary(work->module);
+        throw std::system_error(static_cast<int>(error), std::system_category(), "CreateThread");
+    }
+    work.release();  // the thread's now
+}
+
+DWORD WINAPI SessionPlayer::threadMain(void* work) {
+    HMODULE module = static_cast<Work*>(work)->module;
+    run(static_cast<Work*>(work));
+    --running_;
+    // Nothing of this module runs after this call returns to Windows.
+    FreeLibraryAndExitThread(module, 0);
+}
+
+void SessionPlayer::run(Work* raw) noexcept {
+    std::unique_ptr<Work> work(raw);
+    try {
+        play(work->control, *work->session, work->kind, work->devices, *work->log);
+    } catch (...) {
+        work->log->note(deviceName(work->kind, 0), ".Session:failed");
+    }
+}
+
+SessionPlayer::~SessionPlayer() { stop(); }
+
+void SessionPlayer::stop() noexcept {
+    {
+        std::lock_guard lock(control_->mutex);
+        control_->stopping = true;
+    }
+    control_->wake.notify_all();
+    if (thread_ == nullptr) return;
+    // On its own thread (inside one of its sink calls) it ends when that call
+    // returns; anywhere else, wait for it.
+    if (threadId_ != GetCurrentThreadId()) WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    thread_ = nullptr;
+}
+
+void SessionPlayer::play(const std::shared_ptr<Control>& control, const Session& session, Kind kind,
+                         const std::vector<std::shared_ptr<DeviceProbe>>& devices, CallLog& log) {
+    const std::string name = deviceName(kind, 0);
+    log.note(name, ".Session:begin");
+    SessionWalk walk(session);
+    while (const SessionStep* step = walk.next()) {
+        if (step->op == SessionStep::Op::Wait) {
+            if (!control->pause(static_cast<unsigned>(step->value))) break;
+            continue;
+        }
+        if (control->stopRequested()) break;
+        if (step->kind != kind) continue;
+        const std::size_t index = static_cast<std::size_t>(step->device);
+        if (index >= devices.size() || !devices[index]) continue;
+        DeviceProbe& device = *devices[index];
+        const std::vector<HRESULT> results = device.fire(step->dispid, session.eventArguments(*step));
+        log.note(device.name(), ".Fire:", session.eventText(*step), "->", static_cast<long long>(results.size()),
+                 " sink", results.size() == 1 ? "" : "s");
+    }
+    log.note(name, control->stopRequested() ? ".Session:stopped" : ".Session:end");
+}
+
+}  // namespace AxisSim
