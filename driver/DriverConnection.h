@@ -1,8 +1,10 @@
 #pragma once
 // A driver's connection: its collection and the receiver of device 0, with
-// the one lock that state changes under.
-
-#include <windows.h>
+// the one lock that state changes under. Portable: the COM bookkeeping, the
+// class id, the collection and the receiver are the caller's types, so the
+// native sanitizer builds run this bookkeeping on stand-ins. The collection
+// is made by createAxisCollection(clsid, holder): AxisDriver.h's in the
+// library, a stand-in's (found by its argument types) elsewhere.
 
 #include <atomic>
 #include <condition_variable>
@@ -14,9 +16,11 @@
 #include <vector>
 
 #include "bridge/Exceptions.h"
-#include "com/AxisDriver.h"
+#include "com/CheckedMutex.h"
 #include "com/DeliveryRundown.h"
-#include "driver/ComInitialization.h"
+#ifdef _WIN32
+#include "com/AxisDriver.h"
+#endif
 #include "driver/DeviceLookup.h"
 #include "driver/DriverOwned.h"
 #include "driver/LibraryPin.h"
@@ -61,9 +65,10 @@ public:
     /// IOException, JNIException or _com_error; a failure leaves nothing
     /// behind: the new collection is released and this call's CoInitialize
     /// balanced.
-    template <class ReleaseListeners, class Build>
-    void connect(ComInitialization& com, REFCLSID clsid, const char* comFailureMessage, const char* busyMessage,
-                 std::atomic<std::int32_t>& deviceCount, ReleaseListeners&& releaseListeners, Build&& build);
+    template <class Com, class Clsid, class ReleaseListeners, class Build>
+    void connect(Com& com, const Clsid& clsid, const char* comFailureMessage, const char* busyMessage,
+                 std::atomic<std::int32_t>& deviceCount, ReleaseListeners&& releaseListeners, Build&& build)
+        DRAVLO_EXCLUDES(mutex_);
 
     /// uninitialize: tears the connection down (collection first, then the
     /// receiver: no new delivery or command, wait for commands, Stop, unhook,
@@ -71,13 +76,13 @@ public:
     /// then runs `releaseListeners`, then balances this thread's COM debt. A
     /// teardown already in progress elsewhere is waited for (see above) and
     /// nothing more is done but the COM debt.
-    template <class ReleaseListeners>
-    void disconnect(ComInitialization& com, ReleaseListeners&& releaseListeners);
+    template <class Com, class ReleaseListeners>
+    void disconnect(Com& com, ReleaseListeners&& releaseListeners) DRAVLO_EXCLUDES(mutex_);
 
     /// Runs `operation(receiver)` inside the receiver's rundowns, when there is
     /// a receiver and its teardown has not begun; otherwise nothing.
     template <class Operation>
-    void whileOpen(Operation&& operation);
+    void whileOpen(Operation&& operation) DRAVLO_EXCLUDES(mutex_);
 
 private:
     enum class Phase { None, Connect, Teardown };
@@ -85,31 +90,43 @@ private:
     /// Waits (under `lock`) until no operation is in progress or, on a
     /// delivering thread, until waiting could deadlock; then starts `kind` and
     /// returns true, or returns false without starting it.
-    bool begin(std::unique_lock<std::mutex>& lock, Phase kind, bool delivering);
-    void end() noexcept;
+    bool begin(CheckedLock& lock, Phase kind, bool delivering) DRAVLO_REQUIRES(mutex_);
+    void end() noexcept DRAVLO_EXCLUDES(mutex_);
+    /// Ends the operation this thread began, however its scope is left.
+    class Ending {
+    public:
+        explicit Ending(DriverConnection& connection) noexcept : connection_(connection) {}
+        Ending(const Ending&) = delete;
+        Ending& operator=(const Ending&) = delete;
+        ~Ending() { connection_.end(); }
+
+    private:
+        DriverConnection& connection_;
+    };
     /// Takes the collection and receiver out and tears them down, outside the lock.
-    void tearDownTaken();
+    void tearDownTaken() DRAVLO_EXCLUDES(mutex_);
     /// On a thread that may wait: until every receiver torn down so far has
     /// no delivery left.
-    void waitForDrain();
+    void waitForDrain() DRAVLO_EXCLUDES(mutex_);
 
-    std::mutex mutex_;
+    CheckedMutex mutex_;
     std::condition_variable idle_;  // an operation ended
-    Phase busy_ = Phase::None;
-    bool busyMayWait_ = false;      // the operation in progress may wait for deliveries
-    bool pendingTeardown_ = false;  // a listener uninitialised while the connection in progress was hooked
-    DriverOwned<CollectionPtr> collection_;
-    DriverOwned<Receiver> receiver_;
+    Phase busy_ DRAVLO_GUARDED_BY(mutex_) = Phase::None;
+    bool busyMayWait_ DRAVLO_GUARDED_BY(mutex_) = false;  // the operation in progress may wait for deliveries
+    // A listener uninitialised while the connection in progress was hooked.
+    bool pendingTeardown_ DRAVLO_GUARDED_BY(mutex_) = false;
+    DriverOwned<CollectionPtr> collection_ DRAVLO_GUARDED_BY(mutex_);
+    DriverOwned<Receiver> receiver_ DRAVLO_GUARDED_BY(mutex_);
     // Rundowns of torn-down receivers that may still have deliveries running.
-    std::vector<std::shared_ptr<DeliveryRundown>> draining_;
+    std::vector<std::shared_ptr<DeliveryRundown>> draining_ DRAVLO_GUARDED_BY(mutex_);
 };
 
 template <class CollectionPtr, class Receiver>
-bool DriverConnection<CollectionPtr, Receiver>::begin(std::unique_lock<std::mutex>& lock, Phase kind, bool delivering) {
+bool DriverConnection<CollectionPtr, Receiver>::begin(CheckedLock& lock, Phase kind, bool delivering) {
     while (busy_ != Phase::None) {
         // An operation that may wait for deliveries may be waiting for ours.
         if (delivering && busyMayWait_) return false;
-        idle_.wait(lock);
+        lock.wait(idle_);
     }
     busy_ = kind;
     busyMayWait_ = !delivering;
@@ -119,7 +136,7 @@ bool DriverConnection<CollectionPtr, Receiver>::begin(std::unique_lock<std::mute
 template <class CollectionPtr, class Receiver>
 void DriverConnection<CollectionPtr, Receiver>::end() noexcept {
     {
-        std::lock_guard lock(mutex_);
+        CheckedLock lock(mutex_);
         busy_ = Phase::None;
     }
     idle_.notify_all();
@@ -130,7 +147,7 @@ void DriverConnection<CollectionPtr, Receiver>::tearDownTaken() {
     DriverOwned<CollectionPtr> collection;
     Receiver* receiver = nullptr;
     {
-        std::lock_guard lock(mutex_);
+        CheckedLock lock(mutex_);
         std::erase_if(draining_, [](const auto& rundown) { return rundown->running() == 0; });
         if (receiver_) draining_.push_back(receiver_->rundown());  // may throw: nothing taken yet
         collection = std::move(collection_);
@@ -148,7 +165,7 @@ template <class CollectionPtr, class Receiver>
 void DriverConnection<CollectionPtr, Receiver>::waitForDrain() {
     std::vector<std::shared_ptr<DeliveryRundown>> draining;
     {
-        std::lock_guard lock(mutex_);
+        CheckedLock lock(mutex_);
         std::erase_if(draining_, [](const auto& rundown) { return rundown->running() == 0; });
         draining = draining_;
     }
@@ -156,28 +173,32 @@ void DriverConnection<CollectionPtr, Receiver>::waitForDrain() {
 }
 
 template <class CollectionPtr, class Receiver>
-template <class ReleaseListeners, class Build>
-void DriverConnection<CollectionPtr, Receiver>::connect(ComInitialization& com, REFCLSID clsid,
-                                                        const char* comFailureMessage, const char* busyMessage,
-                                                        std::atomic<std::int32_t>& deviceCount,
+template <class Com, class Clsid, class ReleaseListeners, class Build>
+void DriverConnection<CollectionPtr, Receiver>::connect(Com& com, const Clsid& clsid, const char* comFailureMessage,
+                                                        const char* busyMessage, std::atomic<std::int32_t>& deviceCount,
                                                         ReleaseListeners&& releaseListeners, Build&& build) {
     com.initialize(comFailureMessage);
-    struct ComDebt {  // this call's CoInitialize, balanced unless the connection stands
-        ComInitialization& com;
-        bool owed = true;
+    // This call's CoInitialize, balanced unless the connection stands.
+    class ComDebt {
+    public:
+        explicit ComDebt(Com& com) noexcept : com_(com) {}
+        ComDebt(const ComDebt&) = delete;
+        ComDebt& operator=(const ComDebt&) = delete;
         ~ComDebt() {
-            if (owed) com.uninitialize();
+            if (owed_) com_.uninitialize();
         }
-    } debt{com};
+        void settle() noexcept { owed_ = false; }
+
+    private:
+        Com& com_;
+        bool owed_ = true;
+    } debt(com);
     const bool delivering = DeliveryRundown::callingThreadDelivers();
     {
-        std::unique_lock lock(mutex_);
+        CheckedLock lock(mutex_);
         if (!begin(lock, Phase::Connect, delivering)) throw IOException(busyMessage);
     }
-    struct Ending {
-        DriverConnection& connection;
-        ~Ending() { connection.end(); }
-    } ending{*this};
+    const Ending ending(*this);
 
     tearDownTaken();
     if (!delivering) waitForDrain();
@@ -190,17 +211,17 @@ void DriverConnection<CollectionPtr, Receiver>::connect(ComInitialization& com, 
     Receiver* const hooked = receiver.get();
     if (hooked != nullptr) pinLibrary();  // before the first sink exists
     {
-        std::lock_guard lock(mutex_);
+        CheckedLock lock(mutex_);
         collection_ = DriverOwned<CollectionPtr>(std::move(collection));
         receiver_ = DriverOwned<Receiver>(std::move(receiver));
     }
-    debt.owed = false;
+    debt.settle();
     if (hooked == nullptr) return;
     hooked->open();
     hooked->start();
     bool pending = false;
     {
-        std::lock_guard lock(mutex_);
+        CheckedLock lock(mutex_);
         pending = std::exchange(pendingTeardown_, false);
     }
     if (pending) {
@@ -210,13 +231,12 @@ void DriverConnection<CollectionPtr, Receiver>::connect(ComInitialization& com, 
 }
 
 template <class CollectionPtr, class Receiver>
-template <class ReleaseListeners>
-void DriverConnection<CollectionPtr, Receiver>::disconnect(ComInitialization& com,
-                                                           ReleaseListeners&& releaseListeners) {
+template <class Com, class ReleaseListeners>
+void DriverConnection<CollectionPtr, Receiver>::disconnect(Com& com, ReleaseListeners&& releaseListeners) {
     const bool delivering = DeliveryRundown::callingThreadDelivers();
     bool ours = false;
     {
-        std::unique_lock lock(mutex_);
+        CheckedLock lock(mutex_);
         // A teardown in progress is waited for and not repeated; a connect in
         // progress is waited for and then torn down.
         const Phase inProgress = busy_;
@@ -232,10 +252,7 @@ void DriverConnection<CollectionPtr, Receiver>::disconnect(ComInitialization& co
         }
     }
     if (ours) {
-        struct Ending {
-            DriverConnection& connection;
-            ~Ending() { connection.end(); }
-        } ending{*this};
+        const Ending ending(*this);
         tearDownTaken();
         releaseListeners();
     }
@@ -249,7 +266,7 @@ void DriverConnection<CollectionPtr, Receiver>::whileOpen(Operation&& operation)
     Receiver* receiver = nullptr;
     std::optional<DeliveryScope> alive, command;  // left in reverse order, outside the lock
     {
-        std::lock_guard lock(mutex_);
+        CheckedLock lock(mutex_);
         receiver = receiver_.get();
         if (receiver == nullptr) return;
         alive.emplace(receiver->rundown().get());
