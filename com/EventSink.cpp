@@ -12,7 +12,7 @@ constexpr UINT MaxParameters = 3;
 // A VARIANT of the sink's own, cleared whatever way the call ends.
 class LocalVariant {
 public:
-    LocalVariant() noexcept { VariantInit(&value_); }
+    LocalVariant() noexcept : value_{} { VariantInit(&value_); }
     ~LocalVariant() { VariantClear(&value_); }
     LocalVariant(const LocalVariant&) = delete;
     LocalVariant& operator=(const LocalVariant&) = delete;

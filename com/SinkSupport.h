@@ -18,6 +18,8 @@ template <class I>
 class ComRef {
 public:
     ComRef() noexcept = default;
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
     ComRef(ComRef&& other) noexcept : p_(other.detach()) {}
     ComRef& operator=(ComRef&& other) noexcept {
         if (this != &other) reset(other.detach());
