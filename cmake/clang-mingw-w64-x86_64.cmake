@@ -15,8 +15,11 @@ set(CMAKE_CXX_COMPILER_TARGET x86_64-w64-mingw32)
 file(GLOB mingw_gcc_dirs LIST_DIRECTORIES true /usr/lib/gcc/x86_64-w64-mingw32/*-posix)
 list(SORT mingw_gcc_dirs COMPARE NATURAL ORDER DESCENDING)
 list(GET mingw_gcc_dirs 0 mingw_gcc)
+# GCC's libstdc++ keeps its thread_local variables (std::call_once's among
+# them) in emulated TLS; Clang has to reach them the same way.
+set(CMAKE_C_FLAGS_INIT "-femulated-tls")
 set(CMAKE_CXX_FLAGS_INIT
-  "-nostdinc++ -isystem ${mingw_gcc}/include/c++ -isystem ${mingw_gcc}/include/c++/x86_64-w64-mingw32 -isystem ${mingw_gcc}/include/c++/backward")
+  "-femulated-tls -nostdinc++ -isystem ${mingw_gcc}/include/c++ -isystem ${mingw_gcc}/include/c++/x86_64-w64-mingw32 -isystem ${mingw_gcc}/include/c++/backward")
 
 # lld, libstdc++'s folder, and winpthread (std::thread of the posix model),
 # which GCC's driver adds by itself; lld resolves archives in any order.

@@ -80,6 +80,7 @@ struct KeyTree {
 };
 struct KeyTree::SubKey {
     std::wstring name;
+    // cppcheck-suppress unusedStructMember ; read through structured bindings, which cppcheck does not follow
     KeyTree tree;
 };
 
