@@ -59,6 +59,18 @@ function(dravlo_product_code)
     if(DRAVLO_ANALYSE)
       set_target_properties(${target} PROPERTIES
         CXX_CLANG_TIDY "${DRAVLO_CLANG_TIDY_COMMAND}" CXX_CPPCHECK "${DRAVLO_CPPCHECK_COMMAND}")
+      # A changed configuration reads every source again.
+      get_target_property(sources ${target} SOURCES)
+      get_target_property(directory ${target} SOURCE_DIR)
+      set(analysed)
+      foreach(source IN LISTS sources)
+        if(source MATCHES "\\.cpp$")
+          get_filename_component(source ${source} ABSOLUTE BASE_DIR ${directory})
+          list(APPEND analysed ${source})
+        endif()
+      endforeach()
+      set_source_files_properties(${analysed} TARGET_DIRECTORY ${target} PROPERTIES
+        OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/.clang-tidy;${CMAKE_SOURCE_DIR}/cmake/cppcheck-suppressions.txt")
     endif()
   endforeach()
 endfunction()
