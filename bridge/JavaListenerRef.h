@@ -25,6 +25,7 @@ public:
     JavaListenerRef() = default;
     JavaListenerRef(const JavaListenerRef&) = delete;
     JavaListenerRef& operator=(const JavaListenerRef&) = delete;
+    ~JavaListenerRef() = default;  // abandons: see above
 
     /// Takes a global reference to `listener` (borrowed) and looks up `method`
     /// with `signature` on its class; then replaces (and releases) the listener

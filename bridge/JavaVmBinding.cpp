@@ -6,10 +6,10 @@
 namespace Dravlo {
 
 void JavaVmBinding::bind(JNIEnv* env) {
-    JavaVM* vm = nullptr;
-    jint result = env->GetJavaVM(&vm);
-    if (result != 0 || vm == nullptr) throw JNIException(Messages::NoVirtualMachine);
-    vm_.store(vm, std::memory_order_release);
+    JavaVM* machine = nullptr;
+    jint result = env->GetJavaVM(&machine);
+    if (result != 0 || machine == nullptr) throw JNIException(Messages::NoVirtualMachine);
+    vm_.store(machine, std::memory_order_release);
 }
 
 JNIEnv* JavaVmBinding::attach() const {
@@ -27,9 +27,9 @@ void JavaVmBinding::detach() const {
 ThreadAttachment::ThreadAttachment(const JavaVmBinding& binding) noexcept : binding_(binding) {
     JavaVM* machine = binding.vm();
     if (machine == nullptr) return;
-    void* env = nullptr;
-    if (machine->GetEnv(&env, JNI_VERSION_1_6) == JNI_OK) {
-        env_ = static_cast<JNIEnv*>(env);
+    void* current = nullptr;
+    if (machine->GetEnv(&current, JNI_VERSION_1_6) == JNI_OK) {
+        env_ = static_cast<JNIEnv*>(current);
         return;
     }
     env_ = binding.attach();

@@ -16,21 +16,23 @@ LocalRef<jclass> JniLookup::findClass(const std::string& className) const {
     return LocalRef<jclass>(env_, cls);
 }
 
-jfieldID JniLookup::fieldId(std::string className, std::string fieldName, std::string signature) const {
+jfieldID JniLookup::fieldId(const std::string& className, const std::string& fieldName,
+                            const std::string& signature) const {
     LocalRef<jclass> cls = findClass(className);
     jfieldID id = env_->GetFieldID(cls.get(), fieldName.c_str(), signature.c_str());
     if (id == nullptr) fail(fieldName + Messages::MemberNotFoundIn + className);
     return id;
 }
 
-jmethodID JniLookup::methodId(std::string className, std::string methodName, std::string signature) const {
+jmethodID JniLookup::methodId(const std::string& className, const std::string& methodName,
+                              const std::string& signature) const {
     LocalRef<jclass> cls = findClass(className);
     jmethodID id = env_->GetMethodID(cls.get(), methodName.c_str(), signature.c_str());
     if (id == nullptr) fail(methodName + Messages::MemberNotFoundIn + className);
     return id;
 }
 
-jmethodID JniLookup::methodId(jobject object, std::string methodName, std::string signature) const {
+jmethodID JniLookup::methodId(jobject object, const std::string& methodName, const std::string& signature) const {
     LocalRef<jclass> cls(env_, env_->GetObjectClass(object));
     jmethodID id = cls ? env_->GetMethodID(cls.get(), methodName.c_str(), signature.c_str()) : nullptr;
     if (id == nullptr) fail(methodName + Messages::MemberNotFoundIn + Messages::UnnamedClass);

@@ -23,13 +23,13 @@ public:
     LocalRef<jclass> findClass(const std::string& className) const;
 
     /// GetFieldID on the named class. Throws "<field> not found in <class>".
-    jfieldID fieldId(std::string className, std::string fieldName, std::string signature) const;
+    jfieldID fieldId(const std::string& className, const std::string& fieldName, const std::string& signature) const;
 
     /// GetMethodID on the named class. Throws "<method> not found in <class>".
-    jmethodID methodId(std::string className, std::string methodName, std::string signature) const;
+    jmethodID methodId(const std::string& className, const std::string& methodName, const std::string& signature) const;
 
     /// GetMethodID on the class of `object` (borrowed). Throws "<method> not found in ...".
-    jmethodID methodId(jobject object, std::string methodName, std::string signature) const;
+    jmethodID methodId(jobject object, const std::string& methodName, const std::string& signature) const;
 
 private:
     [[noreturn]] void fail(const std::string& message) const;

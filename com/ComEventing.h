@@ -66,6 +66,8 @@ public:
 
 protected:
     __ComEventingImpl() = default;
+    __ComEventingImpl(const __ComEventingImpl&) = delete;  // the nodes have one owner
+    __ComEventingImpl& operator=(const __ComEventingImpl&) = delete;
     /// Frees every node: releases its sink and source. Does not Unadvise.
     ~__ComEventingImpl();
 
@@ -76,7 +78,7 @@ private:
     HRESULT findOrCreateNode(IUnknown* source, T* receiver, int eventCount, bool continueSearch) noexcept;
     template <class Sink>
     HRESULT createNode(IUnknown* source, T* receiver, int eventCount) noexcept;
-    bool matches(const __ComEventingNode* node, IUnknown* source, T* receiver, REFIID diid) const noexcept;
+    bool matches(const __ComEventingNode* node, IUnknown* source, const T* receiver, REFIID diid) const noexcept;
 
     __ComEventingNode* first = nullptr;
     __ComEventingNode* last = nullptr;
@@ -93,6 +95,9 @@ public:
         if (eventIndex < 0 || eventIndex >= eventCount) return NoDispatchCode;
         return dispatchCodes[eventIndex].load();
     }
+    __ComEventingNode() = default;
+    __ComEventingNode(const __ComEventingNode&) = delete;
+    __ComEventingNode& operator=(const __ComEventingNode&) = delete;
     /// Cuts the sink off before the node goes; the sink may outlive it.
     ~__ComEventingNode() {
         if (sink) sink->detach();
@@ -115,7 +120,7 @@ __ComEventingImpl<T>::~__ComEventingImpl() {
 }
 
 template <class T>
-bool __ComEventingImpl<T>::matches(const __ComEventingNode* node, IUnknown* source, T* receiver,
+bool __ComEventingImpl<T>::matches(const __ComEventingNode* node, IUnknown* source, const T* receiver,
                                    REFIID diid) const noexcept {
     return node != nullptr && node->receiver == receiver && IsEqualIID(node->eventIid, diid) &&
            sameObject(node->source.get(), source);

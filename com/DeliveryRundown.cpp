@@ -46,8 +46,9 @@ void DeliveryRundown::leave() noexcept {
 
 void DeliveryRundown::leaveWhileClosing() noexcept {
     // Once this delivery is counted out, another one may free the receiver,
-    // and with it the last other owner of this rundown.
-    const std::shared_ptr<DeliveryRundown> self = shared_from_this();
+    // and with it the last other owner of this rundown. (lock() rather than
+    // shared_from_this(), which may throw: this function must not.)
+    const std::shared_ptr<DeliveryRundown> self = weak_from_this().lock();
     const State before = state_.fetch_sub(Step, std::memory_order_acq_rel);
     {
         // Taken so that a waiter between its test and its sleep cannot miss this.

@@ -44,6 +44,7 @@ public:
     DeliveryRundown() = default;
     DeliveryRundown(const DeliveryRundown&) = delete;
     DeliveryRundown& operator=(const DeliveryRundown&) = delete;
+    ~DeliveryRundown() = default;
 
     /// From now on no delivery enters. Idempotent; any thread.
     void close() noexcept;

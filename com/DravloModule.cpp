@@ -17,8 +17,7 @@ std::atomic<CAtlModule*> theModule{nullptr};
 std::atomic<bool> moduleInitFailed{false};
 }  // namespace
 
-CriticalSection::CriticalSection() noexcept {
-    initialised_ = InitializeCriticalSectionEx(&section_, 0, 0) != FALSE;
+CriticalSection::CriticalSection() noexcept : initialised_(InitializeCriticalSectionEx(&section_, 0, 0) != FALSE) {
     if (!initialised_) moduleInitFailed.store(true);
 }
 

@@ -61,8 +61,16 @@ struct KeyTree {
         DWORD type;
         std::vector<BYTE> data;
     };
+    // Named by a struct of its own: a pair of an incomplete type is not a
+    // complete type, and Clang's vector rejects it.
+    struct SubKey;
     std::vector<Value> values;
-    std::vector<std::pair<std::wstring, KeyTree>> subKeys;
+    std::vector<SubKey> subKeys;
+};
+struct KeyTree::SubKey {
+    std::wstring name;
+    // cppcheck-suppress unusedStructMember ; read through structured bindings, which cppcheck does not follow
+    KeyTree tree;
 };
 
 /// Longest key and value names the registry allows, and a terminator.
@@ -95,8 +103,8 @@ LSTATUS readTree(HKEY key, KeyTree& tree) {
         status = RegOpenKeyExW(key, subName.c_str(), 0, KEY_READ, &raw);
         if (status != ERROR_SUCCESS) return status;
         UniqueRegKey sub(raw);
-        tree.subKeys.emplace_back(std::move(subName), KeyTree{});
-        status = readTree(sub.get(), tree.subKeys.back().second);
+        tree.subKeys.push_back({std::move(subName), KeyTree{}});
+        status = readTree(sub.get(), tree.subKeys.back().tree);
         if (status != ERROR_SUCCESS) return status;
     }
     return ERROR_SUCCESS;
@@ -125,7 +133,7 @@ LSTATUS writeTree(HKEY key, const KeyTree& tree) {
     }
     for (const auto& [name, sub] : now.subKeys) {
         bool kept = false;
-        for (const auto& wanted : tree.subKeys) kept |= _wcsicmp(wanted.first.c_str(), name.c_str()) == 0;
+        for (const auto& wanted : tree.subKeys) kept |= _wcsicmp(wanted.name.c_str(), name.c_str()) == 0;
         if (!kept && (status = RegDeleteTreeW(key, name.c_str())) != ERROR_SUCCESS) return status;
     }
     for (const auto& [name, sub] : tree.subKeys) {
@@ -287,7 +295,8 @@ HRESULT registerServer(HINSTANCE module) noexcept {
     ForeignInterfaceKeys foreign;
     if (FAILED(hr = foreign.save(library.get()))) return hr;
     // MinGW declares both names non-const; RegisterTypeLib only reads them.
-    hr = RegisterTypeLib(library.get(), path.get(), const_cast<wchar_t*>(helpDirectory));
+    hr = RegisterTypeLib(library.get(), path.get(),
+                         const_cast<wchar_t*>(helpDirectory));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
     const HRESULT restored = foreign.restore();
     return FAILED(hr) ? hr : restored;
 }

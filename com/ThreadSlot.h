@@ -1,9 +1,11 @@
 #pragma once
 // ThreadSlot: one pointer-sized value per thread for each instance: a Win32
-// TLS slot in the library. Reading or writing it is a plain call (about 7 ns
-// under Wine), with no lock and no atomic operation, and a thread that exits
-// leaves nothing behind. Slots are few per process (about a thousand), so
-// only long-lived objects own one.
+// TLS slot in the library (ThreadSlot.cpp), a thread_local table in native
+// builds outside Windows (ThreadSlotStd.cpp). Reading or writing it is a
+// plain call (about 7 ns under Wine), with no lock and no atomic operation,
+// and a thread that exits leaves nothing behind. Slots are few per process
+// (about a thousand under Windows, 64 outside), so only long-lived objects
+// own one.
 //
 // This is the library's only seam for thread-local state: the delivery
 // rundown's frames and a driver's COM debt live here, so that a build for

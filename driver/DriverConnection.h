@@ -1,8 +1,10 @@
 #pragma once
 // A driver's connection: its collection and the receiver of device 0, with
-// the one lock that state changes under.
-
-#include <windows.h>
+// the one lock that state changes under. Portable: the COM bookkeeping, the
+// class id, the collection and the receiver are the caller's types, so the
+// native sanitizer builds run this bookkeeping on stand-ins. The collection
+// is made by createAxisCollection(clsid, holder): AxisDriver.h's in the
+// library, a stand-in's (found by its argument types) elsewhere.
 
 #include <atomic>
 #include <cassert>
@@ -16,9 +18,11 @@
 #include <vector>
 
 #include "bridge/Exceptions.h"
-#include "com/AxisDriver.h"
+#include "com/CheckedMutex.h"
 #include "com/DeliveryRundown.h"
-#include "driver/ComInitialization.h"
+#ifdef _WIN32
+#include "com/AxisDriver.h"
+#endif
 #include "driver/DeviceLookup.h"
 #include "driver/DriverOwned.h"
 #include "driver/LibraryPin.h"
@@ -68,9 +72,9 @@ public:
     /// listener ran on this thread). Throws IOException, JNIException or
     /// _com_error; a failure leaves nothing behind: the new collection is
     /// released and this call's CoInitialize balanced.
-    template <class Build>
-    void connect(ComInitialization& com, REFCLSID clsid, const char* comFailureMessage, const char* busyMessage,
-                 std::atomic<std::int32_t>& deviceCount, Build&& build);
+    template <class Com, class Clsid, class Build>
+    void connect(Com& com, const Clsid& clsid, const char* comFailureMessage, const char* busyMessage,
+                 std::atomic<std::int32_t>& deviceCount, Build&& build) DRAVLO_EXCLUDES(mutex_);
 
     /// uninitialize: tears the connection down (collection first, then the
     /// receiver: no new delivery or command, wait for commands, Stop, unhook,
@@ -80,13 +84,13 @@ public:
     /// nothing more is done but the COM debt. One that cannot wait (see
     /// above) releases the listeners and leaves the rest, and a COM debt of
     /// the operation in progress on this thread, to that operation.
-    template <class ReleaseListeners>
-    void disconnect(ComInitialization& com, ReleaseListeners&& releaseListeners);
+    template <class Com, class ReleaseListeners>
+    void disconnect(Com& com, ReleaseListeners&& releaseListeners) DRAVLO_EXCLUDES(mutex_);
 
     /// Runs `operation(receiver)` inside the receiver's rundowns, when there is
     /// a receiver and its teardown has not begun; otherwise nothing.
     template <class Operation>
-    void whileOpen(Operation&& operation);
+    void whileOpen(Operation&& operation) DRAVLO_EXCLUDES(mutex_);
 
 private:
     enum class Phase { None, Connect, Teardown };
@@ -94,36 +98,55 @@ private:
     /// Waits (under `lock`) until no operation is in progress and starts
     /// `kind`; returns false without waiting or starting it when the calling
     /// thread delivers or runs the operation in progress.
-    bool begin(std::unique_lock<std::mutex>& lock, Phase kind, bool delivering);
+    bool begin(CheckedLock& lock, Phase kind, bool delivering) DRAVLO_REQUIRES(mutex_);
     /// Ends the operation in progress and returns true. For a connect (with
     /// `balanceCom`): unless a listener asked for a teardown meanwhile; then
     /// returns false with that request taken, and *balanceCom telling whether
     /// this thread's COM goes with it.
-    bool end(bool* balanceCom = nullptr) noexcept;
+    bool end(bool* balanceCom = nullptr) noexcept DRAVLO_EXCLUDES(mutex_);
+    /// Ends the operation this thread began, however its scope is left,
+    /// unless it was ended already.
+    class Ending {
+    public:
+        explicit Ending(DriverConnection& connection) noexcept : connection_(connection) {}
+        Ending(const Ending&) = delete;
+        Ending& operator=(const Ending&) = delete;
+        ~Ending() {
+            if (!ended_) connection_.end();
+        }
+        void ended() noexcept { ended_ = true; }
+
+    private:
+        DriverConnection& connection_;
+        bool ended_ = false;
+    };
     /// Takes the collection and receiver out and tears them down, outside the lock.
-    void tearDownTaken();
+    void tearDownTaken() DRAVLO_EXCLUDES(mutex_);
     /// On a thread that may wait: until every receiver torn down so far has
     /// no delivery left.
-    void waitForDrain();
+    void waitForDrain() DRAVLO_EXCLUDES(mutex_);
 
-    std::mutex mutex_;
+    CheckedMutex mutex_;
     std::condition_variable idle_;  // an operation ended
-    Phase busy_ = Phase::None;
-    std::thread::id busyThread_;    // the thread that runs the operation in progress
-    bool pendingTeardown_ = false;  // a listener uninitialised while the connect in progress ran
-    bool pendingCom_ = false;       // ... on the connect's own thread: its COM goes with the teardown
-    DriverOwned<CollectionPtr> collection_;
-    DriverOwned<Receiver> receiver_;
+    Phase busy_ DRAVLO_GUARDED_BY(mutex_) = Phase::None;
+    // The thread that runs the operation in progress.
+    std::thread::id busyThread_ DRAVLO_GUARDED_BY(mutex_);
+    // A listener uninitialised while the connect in progress ran ...
+    bool pendingTeardown_ DRAVLO_GUARDED_BY(mutex_) = false;
+    // ... on the connect's own thread: its COM goes with the teardown.
+    bool pendingCom_ DRAVLO_GUARDED_BY(mutex_) = false;
+    DriverOwned<CollectionPtr> collection_ DRAVLO_GUARDED_BY(mutex_);
+    DriverOwned<Receiver> receiver_ DRAVLO_GUARDED_BY(mutex_);
     // Rundowns of torn-down receivers that may still have deliveries running.
-    std::vector<std::shared_ptr<DeliveryRundown>> draining_;
+    std::vector<std::shared_ptr<DeliveryRundown>> draining_ DRAVLO_GUARDED_BY(mutex_);
 };
 
 template <class CollectionPtr, class Receiver>
-bool DriverConnection<CollectionPtr, Receiver>::begin(std::unique_lock<std::mutex>& lock, Phase kind, bool delivering) {
+bool DriverConnection<CollectionPtr, Receiver>::begin(CheckedLock& lock, Phase kind, bool delivering) {
     const std::thread::id self = std::this_thread::get_id();
     while (busy_ != Phase::None) {
         if (delivering || busyThread_ == self) return false;
-        idle_.wait(lock);
+        lock.wait(idle_);
     }
     busy_ = kind;
     busyThread_ = self;
@@ -133,7 +156,7 @@ bool DriverConnection<CollectionPtr, Receiver>::begin(std::unique_lock<std::mute
 template <class CollectionPtr, class Receiver>
 bool DriverConnection<CollectionPtr, Receiver>::end(bool* balanceCom) noexcept {
     {
-        std::lock_guard lock(mutex_);
+        CheckedLock lock(mutex_);
         assert(busyThread_ == std::this_thread::get_id());  // only the thread that began it ends it
         // Tested and ended under one lock: a request that comes later finds no
         // connect in progress and is not left behind for the next one.
@@ -153,7 +176,7 @@ void DriverConnection<CollectionPtr, Receiver>::tearDownTaken() {
     DriverOwned<CollectionPtr> collection;
     Receiver* receiver = nullptr;
     {
-        std::lock_guard lock(mutex_);
+        CheckedLock lock(mutex_);
         // One tearing-down thread: the one whose operation is in progress.
         assert(busy_ != Phase::None && busyThread_ == std::this_thread::get_id());
         std::erase_if(draining_, [](const auto& rundown) { return rundown->running() == 0; });
@@ -173,7 +196,7 @@ template <class CollectionPtr, class Receiver>
 void DriverConnection<CollectionPtr, Receiver>::waitForDrain() {
     std::vector<std::shared_ptr<DeliveryRundown>> draining;
     {
-        std::lock_guard lock(mutex_);
+        CheckedLock lock(mutex_);
         std::erase_if(draining_, [](const auto& rundown) { return rundown->running() == 0; });
         draining = draining_;
     }
@@ -181,30 +204,32 @@ void DriverConnection<CollectionPtr, Receiver>::waitForDrain() {
 }
 
 template <class CollectionPtr, class Receiver>
-template <class Build>
-void DriverConnection<CollectionPtr, Receiver>::connect(ComInitialization& com, REFCLSID clsid,
-                                                        const char* comFailureMessage, const char* busyMessage,
-                                                        std::atomic<std::int32_t>& deviceCount, Build&& build) {
+template <class Com, class Clsid, class Build>
+void DriverConnection<CollectionPtr, Receiver>::connect(Com& com, const Clsid& clsid, const char* comFailureMessage,
+                                                        const char* busyMessage, std::atomic<std::int32_t>& deviceCount,
+                                                        Build&& build) {
     com.initialize(comFailureMessage);
-    struct ComDebt {  // this call's CoInitialize, balanced unless the connection stands
-        ComInitialization& com;
-        bool owed = true;
+    // This call's CoInitialize, balanced unless the connection stands.
+    class ComDebt {
+    public:
+        explicit ComDebt(Com& com) noexcept : com_(com) {}
+        ComDebt(const ComDebt&) = delete;
+        ComDebt& operator=(const ComDebt&) = delete;
         ~ComDebt() {
-            if (owed) com.uninitialize();
+            if (owed_) com_.uninitialize();
         }
-    } debt{com};
+        void settle() noexcept { owed_ = false; }
+
+    private:
+        Com& com_;
+        bool owed_ = true;
+    } debt(com);
     const bool delivering = DeliveryRundown::callingThreadDelivers();
     {
-        std::unique_lock lock(mutex_);
+        CheckedLock lock(mutex_);
         if (!begin(lock, Phase::Connect, delivering)) throw IOException(busyMessage);
     }
-    struct Ending {
-        DriverConnection& connection;
-        bool ended = false;
-        ~Ending() {
-            if (!ended) connection.end();
-        }
-    } ending{*this};
+    Ending ending(*this);
 
     tearDownTaken();
     if (!delivering) waitForDrain();
@@ -217,11 +242,11 @@ void DriverConnection<CollectionPtr, Receiver>::connect(ComInitialization& com, 
     Receiver* const hooked = receiver.get();
     if (hooked != nullptr) pinLibrary();  // before the first sink exists
     {
-        std::lock_guard lock(mutex_);
+        CheckedLock lock(mutex_);
         collection_ = DriverOwned<CollectionPtr>(std::move(collection));
         receiver_ = DriverOwned<Receiver>(std::move(receiver));
     }
-    debt.owed = false;
+    debt.settle();
     if (hooked != nullptr) {
         hooked->open();
         hooked->start();
@@ -229,20 +254,20 @@ void DriverConnection<CollectionPtr, Receiver>::connect(ComInitialization& com, 
     // A listener that uninitialised meanwhile has released the listeners and
     // left the teardown to this call.
     bool balanceCom = false;
-    while (!(ending.ended = end(&balanceCom))) {
+    while (!end(&balanceCom)) {
         tearDownTaken();
         if (balanceCom) com.uninitialize();
     }
+    ending.ended();
 }
 
 template <class CollectionPtr, class Receiver>
-template <class ReleaseListeners>
-void DriverConnection<CollectionPtr, Receiver>::disconnect(ComInitialization& com,
-                                                           ReleaseListeners&& releaseListeners) {
+template <class Com, class ReleaseListeners>
+void DriverConnection<CollectionPtr, Receiver>::disconnect(Com& com, ReleaseListeners&& releaseListeners) {
     const bool delivering = DeliveryRundown::callingThreadDelivers();
     bool begun = false, ours = false, withinOwnOperation = false;
     {
-        std::unique_lock lock(mutex_);
+        CheckedLock lock(mutex_);
         // A teardown in progress is waited for and not repeated; a connect in
         // progress is waited for and then torn down.
         const Phase inProgress = busy_;
@@ -264,10 +289,7 @@ void DriverConnection<CollectionPtr, Receiver>::disconnect(ComInitialization& co
         }
     }
     if (ours) {
-        struct Ending {
-            DriverConnection& connection;
-            ~Ending() { connection.end(); }
-        } ending{*this};
+        const Ending ending(*this);
         tearDownTaken();
         releaseListeners();
     } else if (!begun) {
@@ -283,7 +305,7 @@ void DriverConnection<CollectionPtr, Receiver>::whileOpen(Operation&& operation)
     Receiver* receiver = nullptr;
     std::optional<DeliveryScope> alive, command;  // left in reverse order, outside the lock
     {
-        std::lock_guard lock(mutex_);
+        CheckedLock lock(mutex_);
         receiver = receiver_.get();
         if (receiver == nullptr) return;
         alive.emplace(receiver->rundown().get());

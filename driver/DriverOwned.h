@@ -14,6 +14,8 @@ template <class T>
 class DriverOwned {
 public:
     DriverOwned() = default;
+    DriverOwned(const DriverOwned&) = delete;
+    DriverOwned& operator=(const DriverOwned&) = delete;
     explicit DriverOwned(std::unique_ptr<T> object) noexcept : object_(object.release()) {}
     DriverOwned(DriverOwned&& other) noexcept : object_(other.release()) {}
     DriverOwned& operator=(DriverOwned&& other) noexcept {

@@ -22,6 +22,8 @@ public:
     explicit JogDial(ComRef<IJogDialDevice> device);
     /// Unhooks, stops, closes and releases the device; listeners are not told.
     ~JogDial();
+    JogDial(const JogDial&) = delete;
+    JogDial& operator=(const JogDial&) = delete;
 
     /// Adds a listener (not owned); one already there stays once.
     void addKeyListener(KeyListener* listener);

@@ -19,6 +19,7 @@
 #include "bridge/JavaListenerRef.h"
 #include "bridge/JavaVmBinding.h"
 #include "com/AxisDriver.h"
+#include "driver/ComInitialization.h"
 #include "driver/DriverConnection.h"
 #include "jogdial/JogDial.h"
 

@@ -23,6 +23,8 @@ public:
     explicit KeyPad(ComRef<IKeyPadDevice> device);
     /// Unhooks, stops, closes and releases the device; listeners are not told.
     ~KeyPad();
+    KeyPad(const KeyPad&) = delete;
+    KeyPad& operator=(const KeyPad&) = delete;
 
     /// Adds a listener (not owned); one already there stays once.
     void addKeyListener(KeyListener* listener);

@@ -15,6 +15,7 @@
 #include "bridge/JavaListenerRef.h"
 #include "bridge/JavaVmBinding.h"
 #include "com/AxisDriver.h"
+#include "driver/ComInitialization.h"
 #include "driver/DriverConnection.h"
 #include "keypad/KeyCommand.h"
 #include "keypad/KeyPad.h"

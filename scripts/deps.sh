@@ -13,6 +13,9 @@ packages=(
   openjdk-17-jdk-headless      # javac -h, jni.h, the real JVM for the host tests
   g++                          # the host build of the JNI layer
   libz-mingw-w64-dev           # the Avian JVM's Windows build (real-JVM tests, when its source is at hand)
+  clang lld                    # the second compiler (windows-clang) and the sanitizer builds
+  libclang-rt-dev              # the sanitizers' runtimes
+  clang-tidy cppcheck          # static analysis of product code
 )
 
 missing=()

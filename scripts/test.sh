@@ -1,26 +1,29 @@
 #!/usr/bin/env bash
-# Builds both presets and runs every test: the library under Wine, the JNI
-# layer on the real JVM. Ends with CTest's summary; nothing of the run
-# (no wineserver) outlives it.
+# Builds the presets and runs the tests: the library under Wine (the sinks,
+# the life cycle and the races once more under Wine's heap checks), the JNI
+# layer on the real JVM, the concurrency core natively under ThreadSanitizer
+# and under AddressSanitizer with UndefinedBehaviorSanitizer. The
+# windows-clang build is the second compiler, and runs clang-tidy and cppcheck
+# on product code as it compiles; its Wine tests do not fit in ten minutes on
+# two cores and are scripts/checks.sh (docs/checks.md). Ends with CTest's
+# summary; nothing of the run (no wineserver) outlives it.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh || exit 1
 
 prefix="$PWD/build/windows/wineprefix"
-stop_wine() {
-  if [ -d "$prefix" ]; then
-    WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null
-    WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w 2>/dev/null
-  fi
-  return 0
-}
-trap stop_wine EXIT
+source scripts/wine-session.sh
+wine_prefixes+=("$prefix")
 
 set -e
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 cmake --preset host >/dev/null
 cmake --build --preset host
+for preset in windows-clang host-tsan host-asan; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
 set +e
 
 # Create the prefix once, before tests start in parallel.
@@ -29,9 +32,11 @@ cmake/wine-run.sh "$prefix" cmd.exe /c exit 0 >/dev/null 2>&1
 status=0
 log=$(mktemp)
 ctest --preset windows 2>&1 | tee -a "$log"; [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
-ctest --preset host 2>&1 | tee -a "$log"; [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+for preset in host host-tsan host-asan; do
+  ctest --preset "$preset" 2>&1 | tee -a "$log"; [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+done
 
-# One closing line for both runs: "N passed, N failed".
+# One closing line for every run: "N passed, N failed".
 total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log" | paste -sd+)
 failed=$(sed -n 's/.* \([0-9]*\) tests failed out of .*/\1/p' "$log" | paste -sd+)
 rm -f "$log"

@@ -4,6 +4,8 @@
 
 #include "tests/com/SinkTestSupport.h"
 
+#include <type_traits>
+
 #include "com/SinkSupport.h"
 
 namespace {
@@ -15,6 +17,11 @@ using Dravlo::__Impl__IAxisKeyPadEvents;
 using Dravlo::ComRef;
 using JogSink = __Impl__IAxisJogDialEvents;
 using KeySink = __Impl__IAxisKeyPadEvents;
+
+// The base owns its nodes, and each node its sink and connection: a copy of
+// either would free them twice.
+static_assert(!std::is_copy_constructible_v<Dravlo::__ComEventingImpl<RecordingReceiver>> &&
+              !std::is_copy_assignable_v<Dravlo::__ComEventingImpl<RecordingReceiver>>);
 
 class Eventing : public SinkFixture {
 protected:

@@ -136,4 +136,78 @@ TEST(DeliveryRundown, TeardownAgainstDeliveries_FreesOnceWhenTheLastOneLeaves) {
     }
 }
 
+// Deliveries entering and leaving on several threads as fast as they can while
+// the tearing-down thread closes, waits (or, as a listener's teardown does,
+// does not) and retires: each round frees the receiver exactly once, never
+// while a delivery that got in is still using it.
+TEST(DeliveryRundown, DeliveriesRacingTeardown_FreedOnceAndNeverUnderADelivery) {
+    constexpr int Rounds = 1000, Threads = 3;
+    struct Receiver {
+        std::atomic<int> inside{0};
+        std::atomic<int>* frees;
+    };
+    std::atomic<int> frees{0}, entered{0};
+    std::mutex mutex;
+    std::condition_variable changed;
+    int round = -1, finished = 0;  // guarded by mutex
+    std::shared_ptr<DeliveryRundown> rundown;
+    Receiver* receiver = nullptr;
+    std::vector<std::thread> deliveries;
+    for (int t = 0; t < Threads; ++t)
+        deliveries.emplace_back([&] {
+            for (int mine = 0; mine < Rounds; ++mine) {
+                std::shared_ptr<DeliveryRundown> current;
+                {
+                    std::unique_lock lock(mutex);
+                    changed.wait(lock, [&] { return round == mine; });
+                    current = rundown;
+                }
+                for (bool first = true;; first = false) {
+                    const DeliveryScope scope(current.get());
+                    if (!scope) break;
+                    ++receiver->inside;  // the receiver's memory, as a delivery uses it
+                    if (first) ++entered;
+                    --receiver->inside;
+                }
+                std::lock_guard lock(mutex);
+                ++finished;
+                changed.notify_all();
+            }
+        });
+    int freedByTheLastDelivery = 0;
+    for (int r = 0; r < Rounds; ++r) {
+        const bool wait = r % 2 == 0;
+        {
+            std::lock_guard lock(mutex);
+            rundown = std::make_shared<DeliveryRundown>();
+            receiver = new Receiver{{0}, &frees};
+            entered = 0;
+            round = r;
+        }
+        changed.notify_all();
+        while (entered.load() < Threads) std::this_thread::yield();
+        rundown->close();
+        if (wait) {
+            rundown->waitForOthers();
+            EXPECT_EQ(0, rundown->running()) << "round " << r;
+        }
+        rundown->retire(receiver, [](void* object) {
+            auto* gone = static_cast<Receiver*>(object);
+            EXPECT_EQ(0, gone->inside.load()) << "freed under a delivery";
+            ++*gone->frees;
+            delete gone;
+        });
+        if (wait) {
+            EXPECT_EQ(r + 1, frees.load()) << "round " << r << ": nothing ran, yet not freed at once";
+        }
+        if (frees.load() == r) ++freedByTheLastDelivery;
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return finished == Threads * (r + 1); });
+        ASSERT_EQ(r + 1, frees.load()) << "round " << r << " freed twice or never";
+    }
+    for (std::thread& thread : deliveries) thread.join();
+    std::printf("rundown race: %d rounds, %d freed by the last delivery to leave\n", Rounds, freedByTheLastDelivery);
+    EXPECT_GT(freedByTheLastDelivery, 0) << "no teardown met a delivery";
+}
+
 }  // namespace

@@ -430,8 +430,8 @@ TYPED_TEST_P(DriverLifecycle, Library_StaysMappedOnceConnected_ForLateEventsAndR
         std::thread([module] { FreeLibrary(module); }).join();
     });
     using Register = void(JNICALL*)(JNIEnv*, jobject, jobject);
-    EXPECT_FALSE(this->callJava([&](JNIEnv* e, jobject self) {
-        reinterpret_cast<Register>(native(returning, "_registerKeyListenerImpl"))(e, self, listener.newInstance(e));
+    EXPECT_FALSE(this->callJava([&, module = returning](JNIEnv* e, jobject self) {
+        reinterpret_cast<Register>(native(module, "_registerKeyListenerImpl"))(e, self, listener.newInstance(e));
     }));
     EXPECT_FALSE(call(returning, "_initializeImpl"));
     EXPECT_EQ(std::vector<HRESULT>{S_OK}, this->device()->fire(AxisSim::Dispid::ButtonDown, AxisSim::intArgs({0, 1})));

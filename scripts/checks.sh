@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# What does not fit in scripts/test.sh's ten minutes on two cores
+# (docs/checks.md): every Wine test once more, on what Clang and lld built
+# (the windows-clang preset; building it also runs clang-tidy and cppcheck,
+# as scripts/test.sh does). Ends with CTest's summary; no wineserver outlives
+# it.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh || exit 1
+
+prefix="$PWD/build/windows-clang/wineprefix"
+source scripts/wine-session.sh
+wine_prefixes+=("$prefix")
+
+set -e
+cmake --preset windows-clang >/dev/null
+cmake --build --preset windows-clang
+set +e
+
+# Create the prefix once, before tests start in parallel.
+cmake/wine-run.sh "$prefix" cmd.exe /c exit 0 >/dev/null 2>&1
+
+ctest --preset windows-clang
