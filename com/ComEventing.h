@@ -100,7 +100,7 @@ public:
     __ComEventingNode& operator=(const __ComEventingNode&) = delete;
     /// Cuts the sink off before the node goes; the sink may outlive it.
     ~__ComEventingNode() {
-        if (sink) sink->detach();
+        if (sink) sink->disconnectReceiver();
     }
 
     T* receiver = nullptr;

@@ -72,7 +72,7 @@ void EventSink::attach(__EventHandlerProxy* receiver, __EventHandlerNodeProxy* n
     node_.store(node);
 }
 
-void EventSink::detach() noexcept {
+void EventSink::disconnectReceiver() noexcept {
     node_.store(nullptr);
     receiver_.store(nullptr);
 }

@@ -43,7 +43,7 @@ public:
     void attach(__EventHandlerProxy* receiver, __EventHandlerNodeProxy* node,
                 std::shared_ptr<DeliveryRundown> rundown) noexcept;
     /// Forgets receiver and node: later events are answered S_OK and dropped.
-    void detach() noexcept;
+    void disconnectReceiver() noexcept;
 
     /// IUnknown, the sink's DIID and IDispatch give the sink (AddRef'd).
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;

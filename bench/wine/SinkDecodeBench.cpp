@@ -86,7 +86,7 @@ void sinkDecode(const Sizes& sizes) {
                  [&](long) { jogMove.invoke(sink.get()); });
     memoryFigure("decode.bare", sizes.warmUpEvents, sizes.memoryEvents, privateBytes,
                  [&](long) { jogMove.invoke(&bare); });
-    sink->detach();
+    sink->disconnectReceiver();
 }
 
 }  // namespace DravloBench
