@@ -1,19 +1,10 @@
 #pragma once
-// The collection's count and device 0, as both drivers look them up.
+// Device 0 of the collection, as both drivers look it up.
 
 #include "bridge/Exceptions.h"
 #include "com/ComRef.h"
 
 namespace Dravlo {
-
-/// Count of the collection: preset to 0, the HRESULT ignored. Calling through
-/// an empty holder raises _com_error(E_POINTER).
-template <class CollectionPtr>
-int queryDeviceCount(CollectionPtr& collection) {
-    int count = 0;
-    collection->GetCount(&count);
-    return count;
-}
 
 /// Device 0 of the collection, adopting the reference GetItem hands out. The
 /// slot is cleared first so a driver that writes nothing hands over no

@@ -23,11 +23,19 @@
 #ifdef _WIN32
 #include "com/AxisDriver.h"
 #endif
-#include "driver/DeviceLookup.h"
 #include "driver/DriverOwned.h"
 #include "driver/LibraryPin.h"
 
 namespace Dravlo {
+
+/// Count of the collection: preset to 0, the HRESULT ignored. Calling through
+/// an empty holder raises _com_error(E_POINTER).
+template <class CollectionPtr>
+int queryDeviceCount(CollectionPtr& collection) {
+    int count = 0;
+    collection->GetCount(&count);
+    return count;
+}
 
 /// What a driver holds between Java calls: its Axis collection and the
 /// receiver of device 0, and the one operation (connect or tear down) that

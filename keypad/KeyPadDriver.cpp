@@ -5,6 +5,7 @@
 #include "bridge/ClassNames.h"
 #include "bridge/EventForwarding.h"
 #include "bridge/Messages.h"
+#include "driver/DeviceLookup.h"
 
 namespace Dravlo {
 
