@@ -13,7 +13,7 @@ namespace DravloBench {
 
 class NullReceiver final : public Dravlo::DeviceReceiver<NullReceiver, IJogDialDevice, 5> {
 public:
-    NullReceiver() : DeviceReceiver(nullptr) {}
+    NullReceiver() : DeviceReceiver(Dravlo::ComRef<IJogDialDevice>()) {}
     ~NullReceiver() { close(); }
 
     /// The dispatch code event `index` is bound to.
