@@ -71,7 +71,7 @@ fi
 
 echo "Installing in a fresh Wine prefix:"
 for dll in "${dlls[@]}"; do
-  run regsvr32 /s "$(windows_path "$bin/$dll")" >/dev/null 2>&1 || fail "regsvr32 $dll"
+  run regsvr32 /s "$(windows_path "$bin/$dll")" >/dev/null 2>&1 || fail "regsvr32 $dll (status $?)"
   echo "   regsvr32 $dll -> registered"
 done
 [[ " ${dlls[*]} " == *" AxisSimulator.dll "* ]] || classes=()
@@ -99,6 +99,9 @@ if [ "${command[0]}" != dravlo_registry_demo.exe ] && [ -z "${AXIS_SIMULATOR_LOG
 fi
 (cd "$bin" && run "${command[@]}")
 status=$?
+# A program that dies without a word (a crash, Wine failing to start it)
+# still leaves a line to go by.
+[ "$status" -eq 0 ] || echo "${command[0]##*/} exited with status $status"
 echo
 if [ -n "$log" ] && [ -f "$log" ]; then
   echo "What the simulator logged (its calls from the library, and the events it raised):"
@@ -109,7 +112,7 @@ fi
 echo "Uninstalling:"
 for ((i = ${#dlls[@]} - 1; i >= 0; --i)); do
   dll=${dlls[i]}
-  run regsvr32 /s /u "$(windows_path "$bin/$dll")" >/dev/null 2>&1 || fail "regsvr32 /u $dll"
+  run regsvr32 /s /u "$(windows_path "$bin/$dll")" >/dev/null 2>&1 || fail "regsvr32 /u $dll (status $?)"
   echo "   regsvr32 /u $dll -> unregistered"
 done
 # The server writes the registry files when it stops.
