@@ -5,7 +5,9 @@
 # BINDIR, regsvr32 /u of both, and a check that the prefix's registry holds
 # nothing of either afterwards. Exit 0 only when all passed.
 # Usage: registry-demo.sh BINDIR PREFIX [SESSION] [-- COMMAND [ARGS...]]
-#   PREFIX is deleted first; an empty SESSION is the simulator's default.
+#   PREFIX is deleted first and when the run ends (a fresh prefix takes 700 MB,
+#   and a run of every test makes a dozen of them); DRAVLO_KEEP_PREFIX=1 keeps
+#   it for a look afterwards. An empty SESSION is the simulator's default.
 #   DRAVLO_REGISTER: the DLLs to register (default "Dravlo.dll AxisSimulator.dll").
 #   DRAVLO_INSTALL_DIR: a folder under the prefix's drive C: ("users/Дмитрий/App") that the
 #     DLLs are copied to, registered from and the program run in; default BINDIR itself.
@@ -35,7 +37,10 @@ stop_wine() {
   WINEPREFIX="$prefix" "$server" -w 2>/dev/null
   return 0
 }
-trap stop_wine EXIT
+finish() {
+  stop_wine
+  [ -n "${DRAVLO_KEEP_PREFIX:-}" ] || rm -rf "$prefix"
+}
 fail() { echo "FAILED: $*"; exit 1; }
 windows_path() {
   case "$1" in
@@ -53,6 +58,7 @@ ours=("${classes[@]}" '{6E2A41D7-0B93-3C58-A1F4-27D9C30E85B6}' '{4F12A272-8D8F-4
 case "$prefix" in /*) ;; *) prefix="$PWD/$prefix" ;; esac
 stop_wine
 rm -rf "$prefix"
+trap finish EXIT
 # Wine's one-time set-up messages stay out of the demo's output.
 run cmd.exe /c exit 0 >/dev/null 2>&1
 if [ -n "${DRAVLO_ACP:-}" ]; then
@@ -117,7 +123,12 @@ for ((i = ${#dlls[@]} - 1; i >= 0; --i)); do
 done
 # The server writes the registry files when it stops.
 stop_wine
-left=$(grep -i -c -F -e AxisSimulator -e Dravlo "${ours[@]/#/-e}" "$prefix"/*.reg | grep -v ':0$')
+# A registry file the server could not write (a full disk) holds nothing of
+# ours either: its absence is a failure, not a pass.
+for hive in system user; do
+  [ -s "$prefix/$hive.reg" ] || fail "the prefix has no $hive.reg: Wine could not write its registry"
+done
+left=$(grep -H -i -c -F -e AxisSimulator -e Dravlo "${ours[@]/#/-e}" "$prefix"/*.reg | grep -v ':0$')
 [ -z "$left" ] || fail "the prefix's registry still holds entries of ours: $left"
 echo "   the prefix's registry holds nothing of Dravlo.dll or AxisSimulator.dll"
 exit $status
