@@ -2,6 +2,7 @@
 
 #include <ocidl.h>
 
+#include "com/CheckedMutex.h"
 #include "com/DravloModule.h"
 
 namespace Dravlo {
@@ -18,6 +19,26 @@ HRESULT findConnectionPoint(IUnknown* source, REFIID diid, ComRef<IConnectionPoi
     hr = container->FindConnectionPoint(diid, point.put());
     if (SUCCEEDED(hr) && !point) hr = E_POINTER;
     return hr;
+}
+
+// The first type library this module loaded, kept for the process's life.
+// Wine's LoadTypeLib hands out its cached library under a lock that
+// ITypeLib::Release takes only after the count fell to zero, so a load on
+// one thread can revive a library that a Release on another is destroying:
+// two drivers connecting at once, each device asking its sink for type
+// information, crashed both threads in ITypeLib::Release. Held, the count
+// never falls to zero. Loads are serialised so that two first loads cannot
+// build two libraries, one of them released. The reference is never given
+// back: the module is pinned once a sink is connected, and a Release at
+// process detach would call into oleaut32 under the loader lock.
+struct HeldTypeLibrary {
+    CheckedMutex mutex;
+    ComRef<ITypeLib> library DRAVLO_GUARDED_BY(mutex);
+};
+
+HeldTypeLibrary& heldTypeLibrary() {
+    static auto* held = new HeldTypeLibrary();  // never destroyed, see above
+    return *held;
 }
 
 // The identity (IUnknown) of `object`; null when it cannot be asked.
@@ -62,10 +83,17 @@ HRESULT loadEventTypeInfo(REFIID diid, ITypeInfo** out) noexcept {
     wchar_t path[MAX_PATH];
     if (FAILED(moduleFileName(moduleInstance(), path))) return E_FAIL;
     ComRef<ITypeLib> library;
-    HRESULT hr = LoadTypeLib(path, library.put());
-    if (FAILED(hr)) return hr;
-    if (!library) return E_FAIL;
-    hr = library->GetTypeInfoOfGuid(diid, out);
+    {
+        // oleaut32 calls nothing of ours back, so holding the lock across
+        // LoadTypeLib cannot deadlock.
+        HeldTypeLibrary& held = heldTypeLibrary();
+        CheckedLock lock(held.mutex);
+        HRESULT hr = LoadTypeLib(path, library.put());
+        if (FAILED(hr)) return hr;
+        if (!library) return E_FAIL;
+        if (!held.library) held.library = ComRef<ITypeLib>::copy(library.get());
+    }
+    HRESULT hr = library->GetTypeInfoOfGuid(diid, out);
     if (FAILED(hr)) *out = nullptr;
     return hr;
 }

@@ -26,6 +26,8 @@ bool sameObject(IUnknown* a, IUnknown* b) noexcept;
 
 /// Loads this library's own type library anew and returns in *out the type
 /// information of `diid` (one reference, owned by the caller; null on failure).
+/// The first library loaded stays referenced for the process's life, so that
+/// loads on several threads never meet a library being destroyed.
 /// Null out → E_POINTER; module file name unavailable (or of MAX_PATH
 /// characters or more) → E_FAIL; otherwise the result of LoadTypeLib /
 /// GetTypeInfoOfGuid.

@@ -5,6 +5,7 @@
 
 #include <ocidl.h>
 
+#include <atomic>
 #include <thread>
 
 #include "com/SinkSupport.h"
@@ -162,6 +163,34 @@ TEST_F(SinkObject, TypeInfo_IsTheDispinterfaceOfTheSink) {
         EXPECT_EQ(TKIND_DISPATCH, attributes->typekind);
         info->ReleaseTypeAttr(attributes);
     }
+}
+
+// Devices ask for type information as they connect, on as many threads as
+// there are drivers; each answer's last Release must never meet another
+// thread's load of the same library.
+TEST_F(SinkObject, TypeInfo_AskedOnManyThreadsAtOnce_EveryAnswerIsRight) {
+    auto jogDial = makeSink<__Impl__IAxisJogDialEvents>(receiver, node);
+    auto keyPad = makeSink<__Impl__IAxisKeyPadEvents>(receiver, node);
+    constexpr int threadCount = 8, rounds = 300;
+    std::atomic<int> right{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; ++t)
+        threads.emplace_back([&, t] {
+            IDispatch* sink = t % 2 == 0 ? jogDial.get() : keyPad.get();
+            const IID& diid = t % 2 == 0 ? DIID__IAxisJogDialEvents : DIID__IAxisKeyPadEvents;
+            for (int i = 0; i < rounds; ++i) {
+                UINT count = 0;
+                ComRef<ITypeInfo> info;
+                TYPEATTR* attributes = nullptr;
+                if (FAILED(sink->GetTypeInfoCount(&count)) || count != 1 ||
+                    FAILED(sink->GetTypeInfo(0, 0, info.put())) || FAILED(info->GetTypeAttr(&attributes)))
+                    continue;
+                if (IsEqualGUID(diid, attributes->guid)) ++right;
+                info->ReleaseTypeAttr(attributes);
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(threadCount * rounds, right.load());
 }
 
 TEST_F(SinkObject, TypeInfo_RefusesBadArguments) {
