@@ -8,7 +8,8 @@
 #   PREFIX is deleted first and when the run ends (a fresh prefix takes 700 MB,
 #   and a run of every test makes a dozen of them); DRAVLO_KEEP_PREFIX=1 keeps
 #   it for a look afterwards. An empty SESSION is the simulator's default.
-#   DRAVLO_REGISTER: the DLLs to register (default "Dravlo.dll AxisSimulator.dll").
+#   DRAVLO_REGISTER: the DLLs to register (default "Dravlo.dll AxisSimulator.dll"; set and
+#     empty: none).
 #   DRAVLO_INSTALL_DIR: a folder under the prefix's drive C: ("users/Дмитрий/App") that the
 #     DLLs are copied to, registered from and the program run in; default BINDIR itself.
 #   DRAVLO_ACP: the ANSI code page the prefix must have (checked when set), so that a
@@ -26,7 +27,7 @@ if [ $# -gt 0 ]; then
   shift
   command=("$@")
 fi
-read -r -a dlls <<<"${DRAVLO_REGISTER:-Dravlo.dll AxisSimulator.dll}"
+read -r -a dlls <<<"${DRAVLO_REGISTER-Dravlo.dll AxisSimulator.dll}"
 here=$(cd "$(dirname "$0")" && pwd)
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || server=/usr/lib/wine/wineserver

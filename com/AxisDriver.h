@@ -85,8 +85,9 @@ namespace Dravlo {
 
 /// The driver's creation sequence: CoCreateInstance(CLSCTX_ALL) for IUnknown,
 /// OleRun, QueryInterface for `iid`, then release of the IUnknown whatever the
-/// outcome. Returns the interface `iid` (held as IUnknown*) or an empty owner;
-/// the failure code is dropped, as the callers only test for null.
+/// outcome. Returns the interface `iid` (held as IUnknown*) or an empty owner.
+/// The callers only test for null; the failing call and its code are kept
+/// for Java to read (com/ComFailure.h), and change nothing else.
 ComRef<IUnknown> createAxisObject(REFCLSID clsid, REFIID iid) noexcept;
 
 /// Fills `holder` from the driver class by the creation sequence; any failure

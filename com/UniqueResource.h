@@ -73,12 +73,15 @@ struct NullableTraits {
 namespace ResourceClose {
 inline void bstr(BSTR text) noexcept { SysFreeString(text); }
 inline void registryKey(HKEY key) noexcept { RegCloseKey(key); }
+inline void localText(wchar_t* text) noexcept { LocalFree(text); }
 }  // namespace ResourceClose
 
 /// One BSTR (SysFreeString).
 using UniqueBstr = UniqueResource<NullableTraits<BSTR, ResourceClose::bstr>>;
 /// One open registry key (RegCloseKey).
 using UniqueRegKey = UniqueResource<NullableTraits<HKEY, ResourceClose::registryKey>>;
+/// One text the system allocated with LocalAlloc (FormatMessage's buffer).
+using UniqueLocalText = UniqueResource<NullableTraits<wchar_t*, ResourceClose::localText>>;
 
 /// A VARIANT of the owner's own: VariantInit when empty, VariantClear at the
 /// end. An empty VARIANT holds nothing to clear.

@@ -15,7 +15,9 @@ namespace Dravlo {
 /// Thread rule: any thread; each touches only its own debt.
 class ComInitialization {
 public:
-    /// CoInitialize(nullptr); anything but S_OK throws IOException(`failureMessage`).
+    /// Begins an initialisation on this thread: forgets its last COM failure,
+    /// then CoInitialize(nullptr); anything but S_OK is kept as that failure
+    /// and throws IOException(`failureMessage`).
     void initialize(const char* failureMessage);
     /// CoUninitialize when this thread's successful initialise is still owed
     /// one; otherwise nothing, whatever COM the thread has of its own.

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the presets and runs the tests: the library under Wine (the sinks,
-# the life cycle and the races once more under Wine's heap checks), the JNI
+# the life cycle and the races once more under Wine's heap checks), the
+# release preset as a user installs it (its layout, and programs on a real
+# JVM with its jar and its DLL), packed as cpack packs it, the JNI
 # layer on the real JVM, the concurrency core natively under ThreadSanitizer
 # and under AddressSanitizer with UndefinedBehaviorSanitizer. The
 # windows-clang build is the second compiler, and runs clang-tidy and cppcheck
@@ -18,6 +20,10 @@ wine_prefixes+=("$prefix")
 set -e
 cmake --preset windows >/dev/null
 cmake --build --preset windows
+# What users get: the tests install it (release.Install) and check it.
+cmake --preset release >/dev/null
+cmake --build --preset release
+(cd build/release && cpack >/dev/null)
 cmake --preset host >/dev/null
 cmake --build --preset host
 for preset in windows-clang host-tsan host-asan; do

@@ -1,7 +1,9 @@
 // The driver's creation sequence (CoCreateInstance, OleRun, QueryInterface,
-// release of the IUnknown) against the simulated driver, for both kinds.
+// release of the IUnknown) against the simulated driver, for both kinds, and
+// the reason a failed one leaves for Java to read.
 
 #include "com/AxisDriver.h"
+#include "com/ComFailure.h"
 #include "simulator/AxisSimulator.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +21,7 @@ struct JogDialCase {
     static const CLSID& clsid() { return CLSID_AxisJogDial; }
     static std::string entry(const char* call) { return std::string("JogDialCollection.") + call; }
     static constexpr const char* queryEntry = "JogDialCollection.QueryInterface(IJogDialCollection)";
+    static constexpr const wchar_t* object = L"the Axis jog dial object";
 };
 
 struct KeyPadCase {
@@ -28,6 +31,7 @@ struct KeyPadCase {
     static const CLSID& clsid() { return CLSID_AxisKeyPad; }
     static std::string entry(const char* call) { return std::string("KeyPadCollection.") + call; }
     static constexpr const char* queryEntry = "KeyPadCollection.QueryInterface(IKeyPadCollection)";
+    static constexpr const wchar_t* object = L"the Axis keypad object";
 };
 
 // Each test enters COM, registers the simulated driver after configuring it,
@@ -35,7 +39,10 @@ struct KeyPadCase {
 template <class Case>
 class AxisCreation : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(S_OK, CoInitialize(nullptr)); }
+    void SetUp() override {
+        ASSERT_EQ(S_OK, CoInitialize(nullptr));
+        Dravlo::clearComFailure();
+    }
     void TearDown() override {
         registration.revoke();
         EXPECT_EQ(0, sim.liveObjects()) << sim.log().dump();
@@ -64,6 +71,7 @@ TYPED_TEST(AxisCreation, Success_HolderKeepsTheOnlyReference) {
     typename TypeParam::Holder holder;
     Dravlo::createAxisCollection(TypeParam::clsid(), holder);
     ASSERT_TRUE(holder);
+    EXPECT_EQ(L"", Dravlo::describeComFailure());
     auto collection = this->sim.collection(TypeParam::kind);
     ASSERT_NE(nullptr, collection);
     // The IUnknown from CoCreateInstance has been given back.
@@ -94,6 +102,8 @@ TYPED_TEST(AxisCreation, ClassNotRegistered_HolderEmpty) {
     Dravlo::createAxisCollection(TypeParam::clsid(), holder);
     EXPECT_FALSE(holder);
     EXPECT_EQ(0, this->sim.collectionsCreated(TypeParam::kind));
+    EXPECT_EQ(std::wstring(L"creating ") + TypeParam::object + L": 0x80040154 Class not registered",
+              Dravlo::describeComFailure());
 }
 
 TYPED_TEST(AxisCreation, RunFails_HolderEmptyAndObjectReleased) {
@@ -107,6 +117,8 @@ TYPED_TEST(AxisCreation, RunFails_HolderEmptyAndObjectReleased) {
     EXPECT_FALSE(this->sim.log().contains(TypeParam::queryEntry)) << this->sim.log().dump();
     ASSERT_EQ(1, this->sim.collectionsCreated(TypeParam::kind));
     EXPECT_FALSE(this->sim.collection(TypeParam::kind)->alive());
+    EXPECT_EQ(std::wstring(L"running ") + TypeParam::object + L": 0x80004005 Unspecified error",
+              Dravlo::describeComFailure());
 }
 
 TYPED_TEST(AxisCreation, NoCollectionInterface_HolderEmptyAndObjectReleased) {
@@ -119,6 +131,9 @@ TYPED_TEST(AxisCreation, NoCollectionInterface_HolderEmptyAndObjectReleased) {
     EXPECT_TRUE(this->sim.log().inOrder({TypeParam::entry("Run"), TypeParam::queryEntry}));
     EXPECT_FALSE(this->sim.collection(TypeParam::kind)->alive());
     EXPECT_FALSE(this->sim.device(TypeParam::kind, 1)->alive());
+    EXPECT_EQ(
+        std::wstring(L"asking ") + TypeParam::object + L" for its collection: 0x80004002 No such interface supported",
+        Dravlo::describeComFailure());
 }
 
 TYPED_TEST(AxisCreation, CreateAxisObject_WrongClass_ReturnsNull) {

@@ -20,7 +20,7 @@ using ModuleTest::PeFile;
 const std::set<std::string> comExports = {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
                                           "DllUnregisterServer"};
 
-// The Java native methods; each appears once its driver is part of the library.
+// The Java native methods: the drivers' and the loader's.
 const std::set<std::string> javaExports = {"Java_applet_utils_dravlo_JogDialDriver_initializeImpl",
                                            "Java_applet_utils_dravlo_JogDialDriver_uninitializeImpl",
                                            "Java_applet_utils_dravlo_JogDialDriver_getNumberOfDevicesImpl",
@@ -30,7 +30,10 @@ const std::set<std::string> javaExports = {"Java_applet_utils_dravlo_JogDialDriv
                                            "Java_applet_utils_dravlo_KeyPadDriver_uninitializeImpl",
                                            "Java_applet_utils_dravlo_KeyPadDriver_getNumberOfDevicesImpl",
                                            "Java_applet_utils_dravlo_KeyPadDriver_registerKeyListenerImpl",
-                                           "Java_applet_utils_dravlo_KeyPadDriver_executeCommandImpl"};
+                                           "Java_applet_utils_dravlo_KeyPadDriver_executeCommandImpl",
+                                           "Java_applet_utils_dravlo_DravloLibrary_nativeVersion",
+                                           "Java_applet_utils_dravlo_DravloLibrary_nativeFile",
+                                           "Java_applet_utils_dravlo_DravloLibrary_lastComFailure"};
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });

@@ -39,6 +39,7 @@ enum Kind { JogDialKind = 0, KeyPadKind = 1 };
 constexpr const char* ComText[] = {Messages::JogDialComInitFailed, Messages::KeyPadComInitFailed};
 
 thread_local bool comStarted = false;  // this thread's CoInitialize, whichever driver made it
+thread_local std::string comFailure;   // the COM reason of this thread's last failed initialise
 std::atomic<int> comOwed{0};           // threads whose CoInitialize is not balanced
 
 // Thread rule: the natives run on Java threads, deliveries on the fire
@@ -52,6 +53,8 @@ struct StandInDriver {
     std::vector<std::thread::id> delivering;  // one entry per running listener call
     std::string calls;                        // "<native>@<Java thread name>\n" each
     std::string failNext;
+    std::string failNextReason;  // the COM reason the next failure leaves, or none
+    int fireOnConnect = 0;       // events the next initializeImpl delivers before it returns
 };
 StandInDriver drivers[2];
 
@@ -74,18 +77,29 @@ StandInDriver& called(JNIEnv* env, Kind kind, const char* native) {
     return driver;
 }
 
+void fireAndWait(Kind kind, int events);
+
 void initialize(JNIEnv* env, Kind kind) {
     StandInDriver& driver = called(env, kind, "initializeImpl");
+    comFailure.clear();
     if (comStarted) throw IOException(ComText[kind]);
     comStarted = true;
     ++comOwed;
     std::unique_lock lock(driver.mutex);
     driver.initializer = std::this_thread::get_id();
-    if (!driver.failNext.empty()) throw IOException(std::exchange(driver.failNext, {}));
+    if (!driver.failNext.empty()) {
+        comFailure = std::exchange(driver.failNextReason, {});
+        throw IOException(std::exchange(driver.failNext, {}));
+    }
     lock.unlock();
     driver.forwarding.bind(env);
     lock.lock();
     driver.connected = true;
+    // A device that fires from Start: its events come before the initialise returns.
+    if (const int events = std::exchange(driver.fireOnConnect, 0); events > 0) {
+        lock.unlock();
+        fireAndWait(kind, events);
+    }
 }
 
 void uninitialize(JNIEnv* env, Kind kind) {
@@ -119,6 +133,13 @@ void deliver(Kind kind, int index) {
     std::lock_guard lock(driver.mutex);
     driver.delivering.erase(std::find(driver.delivering.begin(), driver.delivering.end(), self));
     driver.idle.notify_all();
+}
+
+void fireAndWait(Kind kind, int events) {
+    std::thread device([=] {
+        for (int i = 0; i < events; ++i) deliver(kind, i);
+    });
+    device.join();
 }
 
 template <class Body>
@@ -188,17 +209,27 @@ JNIEXPORT jstring JNICALL Java_dravlo_jvmtest_StandInDrivers_takeCalls(JNIEnv* e
 }
 
 JNIEXPORT void JNICALL Java_dravlo_jvmtest_StandInDrivers_fire(JNIEnv*, jclass, jint kind, jint events) {
-    std::thread device([=] {
-        for (int i = 0; i < events; ++i) deliver(static_cast<Kind>(kind), i);
-    });
-    device.join();
+    fireAndWait(static_cast<Kind>(kind), events);
+}
+
+JNIEXPORT void JNICALL Java_dravlo_jvmtest_StandInDrivers_fireOnNextConnect(JNIEnv*, jclass, jint kind, jint events) {
+    std::lock_guard lock(drivers[kind].mutex);
+    drivers[kind].fireOnConnect = events;
 }
 
 JNIEXPORT void JNICALL Java_dravlo_jvmtest_StandInDrivers_failNextInitialize(JNIEnv* env, jclass, jint kind,
-                                                                             jstring message) {
+                                                                             jstring message, jstring reason) {
     std::string text = JvmTest::toStdString(env, message);
+    std::string why = reason != nullptr ? JvmTest::toStdString(env, reason) : std::string();
     std::lock_guard lock(drivers[kind].mutex);
     drivers[kind].failNext = std::move(text);
+    drivers[kind].failNextReason = std::move(why);
+}
+
+// --- applet.utils.dravlo.DravloLibrary ----------------------------------------
+
+JNIEXPORT jstring JNICALL Java_applet_utils_dravlo_DravloLibrary_lastComFailure(JNIEnv* env, jclass) {
+    return comFailure.empty() ? nullptr : env->NewStringUTF(comFailure.c_str());
 }
 
 JNIEXPORT jint JNICALL Java_dravlo_jvmtest_StandInDrivers_comOwed(JNIEnv*, jclass) { return comOwed.load(); }

@@ -16,6 +16,9 @@ final class Delivery implements DialListener, KeyListener {
     private volatile DialListener[] dialListeners = new DialListener[0];
     private volatile KeyListener[] keyListeners = new KeyListener[0];
     private volatile Thread.UncaughtExceptionHandler exceptionHandler;
+    // Set by close(): no listener call starts after it. Read before each call, without a lock, so
+    // that a close from a listener never waits for a delivery on another thread.
+    private volatile boolean refused;
 
     Delivery(DriverHandle.Kind kind) { this.kind = kind; }
 
@@ -29,6 +32,9 @@ final class Delivery implements DialListener, KeyListener {
 
     void setExceptionHandler(Thread.UncaughtExceptionHandler handler) { exceptionHandler = handler; }
 
+    /** From now on no listener is called; a call already running may finish. */
+    void refuse() { refused = true; }
+
     /** Lets go of every listener and the handler, once no event can come any more. */
     synchronized void clear() {
         dialListeners = new DialListener[0];
@@ -41,6 +47,7 @@ final class Delivery implements DialListener, KeyListener {
         String previousName = kind.enter();
         try {
             for (DialListener listener : dialListeners) {
+                if (refused) break;
                 try {
                     listener.onDialEvent(event);
                 } catch (Throwable thrown) {
@@ -57,6 +64,7 @@ final class Delivery implements DialListener, KeyListener {
         String previousName = kind.enter();
         try {
             for (KeyListener listener : keyListeners) {
+                if (refused) break;
                 try {
                     listener.onKeyEvent(event);
                 } catch (Throwable thrown) {

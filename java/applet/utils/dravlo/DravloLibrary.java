@@ -2,6 +2,7 @@ package applet.utils.dravlo;
 
 import java.io.ByteArrayOutputStream;
 import java.io.File;
+import java.io.FileInputStream;
 import java.io.IOException;
 import java.io.InputStream;
 import java.net.URI;
@@ -53,8 +54,15 @@ import java.util.jar.JarFile;
  * bytes. Scratch files that a JVM left behind when it died while extracting are removed once they
  * are a minute old.
  *
- * <p>{@code -Ddravlo.debug=true} prints each step of the search to standard error. {@link
- * #loadedFrom()} names the file that loaded. When nothing loads, the {@link UnsatisfiedLinkError}
+ * <p>Whatever loads, the loader then asks it for its version. A library that is not Dravlo.dll of
+ * this jar's {@link #version()} (another library named like it, or Dravlo.dll of another version)
+ * is refused with an {@link UnsatisfiedLinkError} that names the file, the version found or "not a
+ * Dravlo library", the version expected, and {@code dravlo.library.path} as the way to choose. The
+ * JVM keeps a library it has loaded, so every later {@link #load()} in the same class loader is
+ * refused the same way, and no native method is ever bound to it.
+ *
+ * <p>{@code -Ddravlo.debug=true} prints each step of the search to standard error, and the file
+ * that loaded, also when the system's search found it. {@link #loadedFrom()} names that file. When nothing loads, the {@link UnsatisfiedLinkError}
  * names every place looked at and why each failed; on a platform the jar carries no copy for (not
  * Windows, or not 64-bit), it says in one line what the jar carries and what it found.
  *
@@ -72,27 +80,44 @@ public final class DravloLibrary {
 
     private static boolean loaded;
     private static File loadedFrom;
+    // Why the library that loaded was refused. It stays in this class loader, so every later
+    // load() is refused the same way instead of binding natives to it.
+    private static String refused;
 
     private DravloLibrary() {}
 
     /**
-     * Loads the library unless this class already did. Safe to call from any thread, any number of
-     * times.
+     * Loads the library unless this class already did, and checks that it is the version of this
+     * jar. Safe to call from any thread, any number of times.
      *
-     * @throws UnsatisfiedLinkError when no copy could be loaded; the message names every place
-     *     looked at and why each failed
+     * @throws UnsatisfiedLinkError when no copy could be loaded (the message names every place looked
+     *     at and why each failed), or when the library that loaded is not Dravlo.dll of this jar's
+     *     version (the message names the file, the version found or "not a Dravlo library", the
+     *     version expected, and {@code dravlo.library.path} as the way to choose the file); every
+     *     later call then throws the same
      */
     public static synchronized void load() {
         if (loaded) return;
-        loadedFrom = new Search().run();
+        if (refused != null) throw new UnsatisfiedLinkError(refused);
+        Search search = new Search();
+        File file = search.run();
+        String found = identify();
+        if (!version().equals(found)) {
+            refused = refusal(file, found);
+            search.step(refused);
+            throw new UnsatisfiedLinkError(refused);
+        }
+        if (file == null) file = nativeFileOrNull();
+        search.step("loaded " + (file != null ? file : "by name") + ", Dravlo " + found);
+        loadedFrom = file;
         loaded = true;
     }
 
     /**
      * The file that {@link #load()} loaded.
      *
-     * @return the file, or {@code null} before loading, and when {@link System#loadLibrary(String)}
-     *     found the library by name (the JVM does not say which file that was)
+     * @return the file, also when the system's search found it; {@code null} before loading, and
+     *     when the library cannot tell its own file name (a path longer than 259 characters)
      */
     public static synchronized File loadedFrom() { return loadedFrom; }
 
@@ -123,14 +148,61 @@ public final class DravloLibrary {
     }
 
     /**
-     * This library's version, from the jar's manifest ({@code Implementation-Version}).
+     * This library's version: the jar's, its manifest's {@code Implementation-Version}, and the
+     * version that {@link #load()} requires of the native library.
      *
-     * @return the version, or {@code "unversioned"} when the classes do not come from the jar
+     * @return the version, for example {@code "1.1.0"}, wherever the classes come from (the class
+     *     path, the module path, any JVM)
      */
-    public static String version() {
-        Package own = DravloLibrary.class.getPackage();
-        String version = own != null ? own.getImplementationVersion() : null;
-        return version != null ? version : "unversioned";
+    public static String version() { return LibraryVersion.VERSION; }
+
+    /**
+     * The COM reason why the last driver initialisation on the calling thread failed, for example
+     * "creating the Axis jog dial object: 0x80040154 Class not registered"; null when it met no COM
+     * failure or nothing is loaded. The handles make it the cause of their exception.
+     */
+    static String lastComFailureOrNull() {
+        try {
+            return lastComFailure();
+        } catch (LinkageError notLoaded) {
+            return null;
+        }
+    }
+
+    // The natives every Dravlo.dll since 1.1.0 has; another library named like it has none.
+    private static native String nativeVersion();
+
+    private static native String nativeFile();
+
+    private static native String lastComFailure();
+
+    // The version the loaded library states, or null when it states none.
+    private static String identify() {
+        try {
+            return nativeVersion();
+        } catch (UnsatisfiedLinkError notOurs) {
+            return null;
+        }
+    }
+
+    private static File nativeFileOrNull() {
+        try {
+            String name = nativeFile();
+            return name != null ? new File(name) : null;
+        } catch (UnsatisfiedLinkError absent) {
+            return null;
+        }
+    }
+
+    // Why the library that loaded from `file` (null: found by name) cannot be used.
+    private static String refusal(File file, String found) {
+        String which = file != null ? file.getPath()
+                                    : "the " + System.mapLibraryName(NAME) + " that the system's search found";
+        String what = found == null ? "is not a Dravlo library (or one older than 1.1.0, which does not state its version)"
+                                    : "is version " + found;
+        return "Cannot load native library " + NAME + ": " + which + " " + what + ", and this jar needs "
+            + System.mapLibraryName(NAME) + " version " + version() + ". Name the file to load with -D"
+            + PATH_PROPERTY + "=<file or folder>.";
     }
 
     private static String platform() {
@@ -147,16 +219,19 @@ public final class DravloLibrary {
     private static final class Search {
         private final boolean debug = "true".equalsIgnoreCase(System.getProperty(DEBUG_PROPERTY));
         private final List<String> tried = new ArrayList<String>();
+        private boolean named;
 
         Search() {}
 
+        // The file that loaded, or null when System.loadLibrary found it by name.
         File run() {
-            String named = System.getProperty(PATH_PROPERTY);
-            if ("system".equals(named)) {
+            String value = System.getProperty(PATH_PROPERTY);
+            named = value != null && value.length() > 0;
+            if ("system".equals(value)) {
                 step(PATH_PROPERTY + "=system: the system's search");
                 return systemSearch(null);
             }
-            if (named != null && named.length() > 0) return named(named);
+            if (named) return named(value);
             step(PATH_PROPERTY + " not set");
 
             String resource = resourceName();
@@ -171,6 +246,12 @@ public final class DravloLibrary {
             String missing = missingForExtraction();
             if (missing != null) {
                 String why = "jar resource " + resource + ": not extracted, this class library has no " + missing;
+                String chosen = System.getProperty(EXTRACT_PROPERTY);
+                if (chosen != null && chosen.length() > 0) {
+                    // Asked for in so many words: ignoring it without a word would mislead.
+                    why += " (" + EXTRACT_PROPERTY + "=" + chosen + " is ignored)";
+                    System.err.println("dravlo: " + why + "; the system's search instead");
+                }
                 step(why + "; the system's search instead");
                 tried.add(why);
                 return systemSearch(null);
@@ -180,16 +261,27 @@ public final class DravloLibrary {
 
         private File named(String value) {
             File file = new File(value);
-            if (file.isDirectory()) file = new File(file, System.mapLibraryName(NAME));
+            String place = PATH_PROPERTY + "=" + value;
+            if (!file.exists()) {
+                tried.add(place + ": no such file or folder");
+                throw failure();
+            }
+            if (file.isDirectory()) {
+                file = new File(file, System.mapLibraryName(NAME));
+                if (!file.isFile()) {
+                    tried.add(place + ": the folder holds no " + System.mapLibraryName(NAME));
+                    throw failure();
+                }
+            }
             file = file.getAbsoluteFile();
-            step(PATH_PROPERTY + "=" + value + ": " + file);
+            if (!file.getPath().equals(value)) place += ": " + file;
+            step(place);
             try {
                 System.load(file.getPath());
             } catch (UnsatisfiedLinkError unusable) {
-                tried.add(PATH_PROPERTY + "=" + value + ": " + file + ": " + unusable.getMessage());
+                tried.add(place + ": " + whyNotLoaded(file, unusable));
                 throw failure();
             }
-            step("loaded " + file);
             return file;
         }
 
@@ -212,7 +304,6 @@ public final class DravloLibrary {
                     tried.add("extracted copy " + target + ": " + unusable);
                     continue;
                 }
-                step("loaded " + target);
                 return target;
             }
             throw failure();
@@ -229,10 +320,9 @@ public final class DravloLibrary {
                 step("java.library.path: " + candidate);
                 try {
                     System.load(candidate.getPath());
-                    step("loaded " + candidate);
                     return candidate;
                 } catch (UnsatisfiedLinkError unusable) {
-                    tried.add("java.library.path: " + candidate + ": " + unusable.getMessage());
+                    tried.add("java.library.path: " + candidate + ": " + whyNotLoaded(candidate, unusable));
                 }
             }
             if (path != null) tried.add("java.library.path " + path + ": no " + file);
@@ -244,19 +334,45 @@ public final class DravloLibrary {
                 if (carried != null) throw unsupported(carried, path, file);
                 throw failure();
             }
-            step("loaded by System.loadLibrary(\"" + NAME + "\")");
+            step("found by System.loadLibrary(\"" + NAME + "\")");
             return null;
         }
 
-        private void step(String text) {
+        void step(String text) {
             if (debug) System.err.println("dravlo: " + text);
         }
 
         private UnsatisfiedLinkError failure() {
+            String lineEnd = File.separatorChar == '\\' ? "\r\n  " : "\n  ";
             StringBuilder text = new StringBuilder("Cannot load native library " + NAME + "; looked at:");
-            for (String place : tried) text.append(File.separatorChar == '\\' ? "\r\n  " : "\n  ").append(place);
+            for (String place : tried) text.append(lineEnd).append(place);
+            if (!named) {
+                text.append(lineEnd).append("Name the file to load with -D" + PATH_PROPERTY + "=<file or folder>.");
+            }
             return new UnsatisfiedLinkError(text.toString());
         }
+    }
+
+    // Why `file`, which exists, did not load: a file that is no library at all says so, since the
+    // JVM's own words for it are often those of a missing file.
+    private static String whyNotLoaded(File file, UnsatisfiedLinkError unusable) {
+        byte[] start = new byte[4];
+        int read = 0;
+        try {
+            InputStream in = new FileInputStream(file);
+            try {
+                for (int n; read < start.length && (n = in.read(start, read, start.length - read)) > 0;) read += n;
+            } finally {
+                in.close();
+            }
+        } catch (IOException unreadable) {
+            return "cannot be read (" + unreadable.getMessage() + ")";
+        }
+        boolean dll = read >= 2 && start[0] == 'M' && start[1] == 'Z';
+        boolean elf = read == 4 && start[0] == 0x7f && start[1] == 'E' && start[2] == 'L' && start[3] == 'F';
+        if (isWindows() && !dll) return "not a library (not a Windows DLL)";
+        if (platform().startsWith("linux-") && !elf) return "not a library (not an ELF file)";
+        return unusable.getMessage();
     }
 
     // One line for a platform the jar has no copy for.

@@ -9,13 +9,13 @@ import java.util.List;
  * calls, the handle's life from open to closed, and the listeners behind it.
  *
  * <p>Who calls what, enforced here: the owner thread alone registers the delivery, initialises,
- * counts, runs the queued commands and makes the final uninitialise, so the driver's COM apartment
- * is the owner's from start to end. The one exception is a close from inside a listener: that
- * listener's thread uninitialises at once (the native teardown does not wait for its own caller)
- * and leaves the owner only the last uninitialise, which balances the owner's COM. A close from any
- * other thread hands the teardown to the owner and waits for it, because the owner's uninitialise
- * waits for running listener calls and must never run on a thread that a listener waits for.
- * Every mutable field is guarded by this object's monitor.
+ * counts, runs the queued commands and uninitialises, so the driver's COM apartment is the owner's
+ * from start to end. The owner's uninitialise waits for the listener calls that are running, so no
+ * thread inside a listener call, of either kind, ever waits for an owner thread: a close() there
+ * refuses further deliveries and hands the teardown to the owner, and an open() there does not wait
+ * for the owner of a handle still closing. Otherwise two listeners that close each other's handle
+ * would each wait for an owner that waits for the other. Every mutable field is guarded by this
+ * object's monitor.
  */
 abstract class DriverHandle implements AutoCloseable {
     private static final int OPENING = 0;
@@ -33,6 +33,17 @@ abstract class DriverHandle implements AutoCloseable {
      * has at most one handle that is not yet closed. It also knows which threads are inside one of
      * its listener calls, and names them while they are.
      */
+    // How deep the calling thread is in listener calls of any handle, of either kind.
+    private static final ThreadLocal<int[]> LISTENER_DEPTH = new ThreadLocal<int[]>() {
+        @Override
+        protected int[] initialValue() {
+            return new int[1];
+        }
+    };
+
+    /** Whether the calling thread is inside a listener call of any handle. */
+    static boolean inAnyListener() { return LISTENER_DEPTH.get()[0] > 0; }
+
     static final class Kind {
         final String name;
         final String ownerName;
@@ -62,12 +73,18 @@ abstract class DriverHandle implements AutoCloseable {
             if (inListener()) {
                 throw new IllegalStateException(name + ".open() from inside a " + name + " listener");
             }
+            boolean fromListener = inAnyListener();
             synchronized (this) {
                 if (latest != null) {
                     if (latest.isOpen())
                         throw new IllegalStateException("a " + name + " is already open; close it first");
-                    // A close from a listener returns before the owner's last uninitialise; a new
+                    // A close from a listener returns before the owner's uninitialise; a new
                     // connection must not be made before it, or that uninitialise would tear it down.
+                    // A listener may not wait for it (see the class comment).
+                    if (fromListener && latest.owner.isAlive()) {
+                        throw new IllegalStateException(
+                            "the last " + name + " is still closing; open() from inside a listener cannot wait for it");
+                    }
                     latest.awaitEnd();
                 }
                 latest = handle;
@@ -83,11 +100,13 @@ abstract class DriverHandle implements AutoCloseable {
             Thread thread = Thread.currentThread();
             String previous = thread.getName();
             if (depth.get()[0]++ == 0) thread.setName(eventsName);
+            ++LISTENER_DEPTH.get()[0];
             return previous;
         }
 
         /** The listener call that `enter` began ends; the thread gets its name back when it had one. */
         void leave(String previous) {
+            --LISTENER_DEPTH.get()[0];
             // A thread attached for this one event has no name on some JVMs (Avian): it keeps ours.
             if (--depth.get()[0] == 0 && previous != null) Thread.currentThread().setName(previous);
         }
@@ -99,8 +118,9 @@ abstract class DriverHandle implements AutoCloseable {
     private final Thread owner;
     private final List<Runnable> commands = new ArrayList<Runnable>();
     private int state = OPENING;
-    private boolean finishing; // the owner runs no further command, uninitialises and ends
+    private boolean finishing; // the owner runs the commands queued, uninitialises and ends
     private Throwable failure;
+    private String comReason; // why the failed initialisation failed, in COM's terms; may be null
     private int deviceCount;
 
     DriverHandle(Kind kind) {
@@ -112,7 +132,8 @@ abstract class DriverHandle implements AutoCloseable {
                 own();
             }
         }, kind.ownerName);
-        // A forgotten close() must not keep the JVM alive.
+        // A forgotten close() must not keep the JVM alive. (A listener call running at exit
+        // still holds it: the device's threads are attached as ordinary threads.)
         owner.setDaemon(true);
     }
 
@@ -125,7 +146,7 @@ abstract class DriverHandle implements AutoCloseable {
     /** Owner thread only. */
     abstract int countNative();
 
-    /** The owner thread, or a listener thread that closes. */
+    /** Owner thread only. */
     abstract void uninitializeNative();
 
     /**
@@ -149,12 +170,17 @@ abstract class DriverHandle implements AutoCloseable {
      *
      * @param listener called once for every button pressed or released on device 0
      * @throws NullPointerException when {@code listener} is null
+     * @throws IllegalStateException when the handle is closed
      */
-    public final void addKeyListener(KeyListener listener) { delivery.addKeyListener(listener); }
+    public final synchronized void addKeyListener(KeyListener listener) {
+        requireOpen();
+        delivery.addKeyListener(listener);
+    }
 
     /**
-     * Removes the last addition of {@code listener}; nothing when it was not added. A listener call
-     * already running may still finish.
+     * Removes the last addition of {@code listener}; nothing when it was not added, or when the
+     * handle is closed (a closed handle keeps no listener). A listener call already running may still
+     * finish.
      *
      * @param listener a listener given to {@link #addKeyListener(KeyListener)}
      */
@@ -169,52 +195,61 @@ abstract class DriverHandle implements AutoCloseable {
      *
      * @param handler receives the event's thread and the exception, on that thread; {@code null}
      *     restores the default
+     * @throws IllegalStateException when the handle is closed
      */
-    public final void setListenerExceptionHandler(Thread.UncaughtExceptionHandler handler) {
+    public final synchronized void setListenerExceptionHandler(Thread.UncaughtExceptionHandler handler) {
+        requireOpen();
         delivery.setExceptionHandler(handler);
     }
 
     /**
      * Closes the driver: stops device 0, disconnects from the device driver and ends the owner
-     * thread. Idempotent, and allowed from any thread, a listener included.
+     * thread. Idempotent, and allowed from any thread, a listener of either kind included.
      *
-     * <p>From a thread that is not inside one of this kind's listener calls, {@code close()} returns
-     * when everything is closed: no listener call is running and none will start, the owner thread
-     * has ended and a new handle may be opened. It waits for listener calls running on other threads,
-     * so call it from no thread that a listener waits for.
+     * <p>From a thread that is not inside a listener call, {@code close()} returns when everything
+     * is closed: no listener call is running and none will start, the commands given before have
+     * reached the device, the owner thread has ended and a new handle may be opened. It waits for
+     * listener calls running on other threads, so call it from no thread that a listener waits for.
      *
-     * <p>From inside a listener call it cannot wait for that very call, so it does not wait: the
-     * device is closed on the listener's own thread, no listener call starts after it returns, and
-     * the owner thread ends on its own. A second {@code close()} while one is under way waits like the
-     * first from an ordinary thread, and returns at once from a listener.
+     * <p>From inside a listener call, of this handle or of any other, it never waits: no listener of
+     * this handle is called after it returns (a call already running may finish), and the owner
+     * thread closes the device once the listener calls running have returned, and then ends. So
+     * the listeners of a jog dial and a keypad may each close the other's handle.
+     *
+     * <p>A close while {@code open()} is still connecting (from a listener that the device called
+     * during the connection) is kept: {@code open()} then returns the handle closed, and {@link
+     * #isOpen()} is false.
      */
     @Override
     public final void close() {
-        boolean fromListener = kind.inListener();
-        boolean first;
+        boolean fromListener = inAnyListener();
         synchronized (this) {
-            first = state == OPEN;
-            if (first) state = CLOSING;
-            if (first && !fromListener) finish();
+            if (state == OPENING || state == OPEN) {
+                delivery.refuse();
+                // While opening, the owner sees `finishing` once it has connected.
+                if (state == OPEN) state = CLOSING;
+                finish();
+            }
         }
-        if (!fromListener) {
-            awaitEnd();
-        } else if (first) {
-            uninitializeNative();
-            synchronized (this) { finish(); }
-        }
+        if (!fromListener) awaitEnd();
     }
 
     /** Queues `command` for the owner thread, behind every earlier one. */
     final synchronized void submit(Runnable command) {
-        if (state != OPEN) throw new IllegalStateException(kind.name + " is closed");
+        requireOpen();
         commands.add(command);
         notifyAll();
+    }
+
+    /** The one rule of every method that adds to a handle: not once close() has begun. */
+    final synchronized void requireOpen() {
+        if (state == CLOSING || state == CLOSED || finishing) throw new IllegalStateException(kind.name + " is closed");
     }
 
     private void start() throws IOException {
         owner.start();
         Throwable failed;
+        String reason;
         synchronized (this) {
             boolean interrupted = false;
             while (state == OPENING) {
@@ -226,12 +261,16 @@ abstract class DriverHandle implements AutoCloseable {
             }
             if (interrupted) Thread.currentThread().interrupt();
             failed = failure;
+            reason = comReason;
         }
         if (failed == null) return;
         awaitEnd();
         if (failed instanceof RuntimeException) throw(RuntimeException) failed;
         if (failed instanceof Error) throw(Error) failed;
-        throw new IOException(withHint(failed.getMessage()), failed);
+        // The library's text stays the message; the cause says what COM answered, and only that.
+        IOException thrown = new IOException(withHint(failed.getMessage()));
+        if (reason != null) thrown.initCause(new IOException(reason + causeHint(reason)));
+        throw thrown;
     }
 
     /** The owner thread's whole life. */
@@ -239,10 +278,11 @@ abstract class DriverHandle implements AutoCloseable {
         try {
             registerNative(delivery);
             initializeNative();
-            opened(countNative(), null);
+            opened(countNative(), null, null);
         } catch (Throwable failed) {
-            // The uninitialise below undoes whatever the failed initialisation left.
-            opened(0, failed);
+            // Asked at once, on this thread: the library keeps the reason per thread. The
+            // uninitialise below undoes whatever the failed initialisation left.
+            opened(0, failed, DravloLibrary.lastComFailureOrNull());
         }
         try {
             for (Runnable command = nextCommand(); command != null; command = nextCommand()) command.run();
@@ -260,11 +300,13 @@ abstract class DriverHandle implements AutoCloseable {
         }
     }
 
-    private synchronized void opened(int count, Throwable failed) {
+    private synchronized void opened(int count, Throwable failed, String reason) {
         deviceCount = count;
         failure = failed;
-        state = failed == null ? OPEN : CLOSING;
+        comReason = reason;
+        // A close() while opening has set `finishing` already.
         if (failed != null) finishing = true;
+        state = finishing ? CLOSING : OPEN;
         notifyAll();
     }
 
@@ -296,6 +338,15 @@ abstract class DriverHandle implements AutoCloseable {
             }
         }
         if (interrupted) Thread.currentThread().interrupt();
+    }
+
+    /** What to do about the COM reason, where the reason alone does not say it. */
+    private static String causeHint(String reason) {
+        if (reason.contains("0x80040154")) {
+            return " (the Axis device driver is not installed, or it is installed for 32-bit programs only and this"
+                + " JVM is 64-bit)";
+        }
+        return "";
     }
 
     private static String withHint(String text) {

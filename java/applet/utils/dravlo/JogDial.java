@@ -48,11 +48,15 @@ public final class JogDial extends DriverHandle {
      * @throws IOException when the driver cannot be opened, with the native library's text as its
      *     message, for example "JogDial driver initialization failed" when the Axis jog dial driver
      *     is not installed. The COM text "Faild to initialize COM context" (sic) comes with the hint
-     *     " (already initialised on this thread, or a previous failure not cleaned up)". The cause is
-     *     the exception the native call threw on the owner thread. Nothing is left open.
-     * @throws IllegalStateException when a jog dial is open already, or when called from inside a
-     *     jog dial listener
-     * @throws UnsatisfiedLinkError when the native library cannot be loaded
+     *     " (already initialised on this thread, or a previous failure not cleaned up)". Where COM
+     *     failed, the cause is an {@code IOException} that says which call failed, with its HRESULT
+     *     and the system's text for it, for example "creating the Axis jog dial object: 0x80040154 Class
+     *     not registered" and a hint; otherwise there is no cause. Nothing is left open.
+     * @throws IllegalStateException when a jog dial is open already, when called from inside a
+     *     jog dial listener, or when called from inside any listener while the last jog dial is still
+     *     closing
+     * @throws UnsatisfiedLinkError when the native library cannot be loaded, or is not the version of
+     *     this jar
      */
     public static JogDial open(DialListener dialListener, KeyListener keyListener) throws IOException {
         DravloLibrary.load();
@@ -69,12 +73,17 @@ public final class JogDial extends DriverHandle {
      *
      * @param listener called once for every shuttle ring or jog wheel event of jog dial 0
      * @throws NullPointerException when {@code listener} is null
+     * @throws IllegalStateException when the jog dial is closed
      */
-    public void addDialListener(DialListener listener) { delivery.addDialListener(listener); }
+    public synchronized void addDialListener(DialListener listener) {
+        requireOpen();
+        delivery.addDialListener(listener);
+    }
 
     /**
-     * Removes the last addition of {@code listener}; nothing when it was not added. A listener call
-     * already running may still finish.
+     * Removes the last addition of {@code listener}; nothing when it was not added, or when the jog
+     * dial is closed (a closed handle keeps no listener). A listener call already running may still
+     * finish.
      *
      * @param listener a listener given to {@link #addDialListener(DialListener)}
      */

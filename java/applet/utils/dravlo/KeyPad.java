@@ -47,11 +47,15 @@ public final class KeyPad extends DriverHandle {
      * @throws IOException when the driver cannot be opened, with the native library's text as its
      *     message, for example "KeyPad driver initialization failed" when the Axis keypad driver is
      *     not installed. The COM text "Failed to initialize COM context" comes with the hint "
-     *     (already initialised on this thread, or a previous failure not cleaned up)". The cause is
-     *     the exception the native call threw on the owner thread. Nothing is left open.
-     * @throws IllegalStateException when a keypad is open already, or when called from inside a
-     *     keypad listener
-     * @throws UnsatisfiedLinkError when the native library cannot be loaded
+     *     (already initialised on this thread, or a previous failure not cleaned up)". Where COM
+     *     failed, the cause is an {@code IOException} that says which call failed, with its HRESULT
+     *     and the system's text for it, for example "creating the Axis keypad object: 0x80040154 Class
+     *     not registered" and a hint; otherwise there is no cause. Nothing is left open.
+     * @throws IllegalStateException when a keypad is open already, when called from inside a
+     *     keypad listener, or when called from inside any listener while the last keypad is still
+     *     closing
+     * @throws UnsatisfiedLinkError when the native library cannot be loaded, or is not the version of
+     *     this jar
      */
     public static KeyPad open(KeyListener keyListener) throws IOException {
         DravloLibrary.load();

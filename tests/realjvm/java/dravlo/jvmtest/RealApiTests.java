@@ -10,11 +10,12 @@ import applet.utils.dravlo.KeyPad;
 import java.util.Arrays;
 
 /**
- * The Java handles on sessions/listeners.session (20 events of each kind per Start): both drivers
- * opened from main, events on threads named for their driver, a backlight command in the
- * simulator's log, close() from another thread and twice, a listener that closes its own driver,
- * and each owner thread ended after its close. (The handles' own logic is tested on the host JVM,
- * jvm.OwnerThread; here the real library on a real JVM.)
+ * The Java handles of the installed release on sessions/listeners.session (20 events of each kind
+ * per Start): both drivers opened from main, events on threads named for their driver, a backlight
+ * command in the simulator's log, close() from another thread and twice, a listener that closes its
+ * own driver, listeners of the two that close each other's handle at once, and each owner thread
+ * ended after its close. (The handles' own logic is tested on the host JVM, jvm.OwnerThread; here
+ * the real library on a real JVM.)
  */
 final class RealApiTests implements TestGroup {
     private static final int EVENTS = 20;
@@ -65,6 +66,49 @@ final class RealApiTests implements TestGroup {
         dial.close();
         check.isTrue("jog dial closed from main", !dial.isOpen() && !jogDialOwner.isAlive());
         closedByListener(check);
+        crossClose(check);
+    }
+
+    /**
+     * A jog dial listener closes the keypad while a keypad listener closes the jog dial, both inside
+     * their first call at once; each owner's teardown waits for the other's listener call. Every round
+     * must end with both closed and both owners ended; a hang is the watchdog's.
+     */
+    private static void crossClose(Check check) throws Exception {
+        final int rounds = 8;
+        int both = 0;
+        for (int round = 0; round < rounds; ++round) {
+            final Meeting inside = new Meeting();
+            final AutoCloseable[] other = new AutoCloseable[2];
+            final JogDial dial = JogDial.open(event -> inside.thenClose(other[0]), null);
+            final KeyPad keys = KeyPad.open(event -> inside.thenClose(other[1]));
+            other[0] = keys;
+            other[1] = dial;
+            boolean closed = RealJvm.await(20000, () -> !dial.isOpen() && !keys.isOpen());
+            dial.close();
+            keys.close();
+            if (closed && inside.met() && thread("dravlo-jogdial") == null && thread("dravlo-keypad") == null) ++both;
+        }
+        check.equal("rounds in which each listener closed the other's handle and both owners ended", rounds, both);
+    }
+
+    /** Where the first listener call of each handle waits for the other's before it closes. */
+    static final class Meeting {
+        private int arrived;
+
+        synchronized void thenClose(AutoCloseable other) {
+            ++arrived;
+            notifyAll();
+            long end = System.currentTimeMillis() + 10000;
+            try {
+                for (long left = 10000; arrived < 2 && left > 0; left = end - System.currentTimeMillis()) wait(left);
+                if (arrived >= 2) other.close();
+            } catch (Exception unexpected) {
+                throw new IllegalStateException(unexpected);
+            }
+        }
+
+        synchronized boolean met() { return arrived >= 2; }
     }
 
     /** A jog dial's listener closes it from its third call: nothing after, and a new one opens. */

@@ -1,13 +1,21 @@
 package dravlo.jvmtest;
 
+import applet.utils.dravlo.DravloLibrary;
+import applet.utils.dravlo.JogDial;
 import applet.utils.dravlo.JogDialDriver;
 import applet.utils.dravlo.KeyCommand;
 import applet.utils.dravlo.KeyEvent;
+import applet.utils.dravlo.KeyPad;
 import applet.utils.dravlo.KeyPadDriver;
+import java.io.File;
+import java.io.IOException;
+import java.util.Locale;
 
 /**
  * Every failure a Java program can meet, as the exception it sees, in a prefix where only
- * Dravlo.dll is registered: no Axis driver, listeners without their callback, wrong commands.
+ * Dravlo.dll is registered, run from the installed release: no Axis driver (through the natives,
+ * and through the handles, whose cause names COM's reason), listeners without their callback,
+ * wrong commands.
  */
 final class RealFailuresTests implements TestGroup {
     /** A key callback with the wrong parameter type is no callback. */
@@ -36,9 +44,32 @@ final class RealFailuresTests implements TestGroup {
         check.equal(name + ": uninitializeImpl again", 0, uninitialize.get());
     }
 
+    /** A handle without an Axis driver: the library's text, and COM's reason as the cause. */
+    private static void handleWithoutDriver(Check check, String name, Check.Body open, String object) {
+        IOException thrown = null;
+        try {
+            open.run();
+        } catch (IOException expected) {
+            thrown = expected;
+        } catch (Throwable other) {
+            check.unexpected(name + ".open() without a driver", other);
+        }
+        check.equal(name + ".open() without a driver", name + " driver initialization failed",
+            thrown == null ? null : thrown.getMessage());
+        check.equal(name + ".open() without a driver: the cause",
+            "creating the Axis " + object + " object: 0x80040154 Class not registered (the Axis device driver is not"
+                + " installed, or it is installed for 32-bit programs only and this JVM is 64-bit)",
+            thrown == null || thrown.getCause() == null ? null : thrown.getCause().getMessage());
+    }
+
     @Override
     public void run(final Check check) throws Exception {
-        System.load(RealJvm.LIBRARY);
+        DravloLibrary.load();
+        check.equal("the file loaded, found by name in the current folder",
+            new File(System.getProperty("user.dir"), "Dravlo.dll").getPath().toLowerCase(Locale.ENGLISH),
+            String.valueOf(DravloLibrary.loadedFrom()).toLowerCase(Locale.ENGLISH));
+        handleWithoutDriver(check, "JogDial", JogDial::open, "jog dial");
+        handleWithoutDriver(check, "KeyPad", KeyPad::open, "keypad");
         final JogDialDriver jogDial = new JogDialDriver();
         final KeyPadDriver keyPad = new KeyPadDriver();
         // Each driver on a thread of its own, as the library asks.

@@ -31,6 +31,7 @@ final class LoaderTests implements TestGroup {
     private final String contract = System.getProperty("dravlo.loader.contract");
     private final String pathCopy = System.getProperty("dravlo.loader.pathdir");
     private final String version = System.getProperty("dravlo.loader.version");
+    private final String others = System.getProperty("dravlo.loader.others");
     private Path scratch;
     private Path nowhere;
     private byte[] jarCopy;
@@ -80,6 +81,37 @@ final class LoaderTests implements TestGroup {
             missing.startsWith("error=Cannot load native library Dravlo")
                 && missing.contains("dravlo.library.path=" + nowhere) && !missing.contains("java.library.path"));
         check.isTrue("dravlo.library.path: nothing extracted", !Files.exists(home.resolve(".cache")));
+
+        // What the user reads when the file named is not one to load, with the file named once.
+        Path text = Files.write(scratch.resolve("libDravlo.so"), "not a library".getBytes(StandardCharsets.UTF_8));
+        String foreign = Paths.get(others, "foreign", "libDravlo.so").toString();
+        String needs = ", and this jar needs libDravlo.so version " + version + ". Name the file to load with "
+            + "-Ddravlo.library.path=<file or folder>.";
+        String[][] refusals = {
+            {"a folder that does not exist", nowhere.resolve("absent").toString(), ": no such file or folder"},
+            {"a file that is no library", text.toString(), text + ": not a library (not an ELF file)"},
+            {"another library named like it", foreign,
+                foreign + " is not a Dravlo library (or one older than 1.1.0, which does not state its version)" + needs},
+            {"Dravlo of another version", Paths.get(others, "other", "libDravlo.so").toString(),
+                Paths.get(others, "other", "libDravlo.so") + " is version 0.9.0" + needs},
+        };
+        for (String[] row : refusals) {
+            // HotSpot may warn first about a file it could not map; the outcome is the last line.
+            String[] lines = child(home, pathCopy, jar, "-Ddravlo.library.path=" + row[1]).split("\n");
+            String error = lines[lines.length - 1];
+            check.isTrue("dravlo.library.path names " + row[0] + ": " + error,
+                error.startsWith("error=Cannot load native library Dravlo") && error.endsWith(row[2])
+                    && error.indexOf(row[1]) == error.lastIndexOf(row[1]));
+        }
+        check.equal("the system's search finds another library named like it: refused, by its file",
+            "error=Cannot load native library Dravlo: " + foreign
+                + " is not a Dravlo library (or one older than 1.1.0, which does not state its version)" + needs,
+            child(home, Paths.get(others, "foreign").toString(), jar, "-Ddravlo.library.path=system"));
+        check.equal("version() on the module path, where the manifest is not read", "version=" + version,
+            output(new ProcessBuilder(java, "--module-path", jar, "--add-modules", "applet.utils.dravlo",
+                "-Ddravlo.loader.versionOnly=true", "-cp", harness, "dravlo.jvmtest.LoaderChild")
+                       .redirectErrorStream(true)
+                       .start()));
 
         Path chosen = scratch.resolve("chosen");
         check.equal("dravlo.extract.dir: the jar's copy, extracted there",
@@ -164,6 +196,8 @@ final class LoaderTests implements TestGroup {
         check.isTrue("nowhere: UnsatisfiedLinkError", error.startsWith("error=Cannot load native library Dravlo"));
         check.isTrue("nowhere: names java.library.path", error.contains("java.library.path " + nowhere));
         check.isTrue("nowhere: names the jar resource", error.contains("jar resource " + resource + ": not in the class path"));
+        check.isTrue("nowhere: says how to name the file", error.endsWith("|  Name the file to load with "
+            + "-Ddravlo.library.path=<file or folder>."));
 
         String other = child(home("x86"), nowhere.toString(), jar, "-Dos.arch=x86");
         check.isTrue("32-bit JVM: one line", other.startsWith("error=") && other.indexOf('|') < 0);

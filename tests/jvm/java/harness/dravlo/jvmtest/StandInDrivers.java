@@ -17,8 +17,14 @@ final class StandInDrivers {
     /** `events` events of driver `kind`, one after another from a new native thread; returns when it ended. */
     static native void fire(int kind, int events);
 
-    /** The next initializeImpl of `kind` starts COM and then fails with `message`. */
-    static native void failNextInitialize(int kind, String message);
+    /** The next initializeImpl of `kind`, once connected, fires `events` as fire() does before it returns. */
+    static native void fireOnNextConnect(int kind, int events);
+
+    /**
+     * The next initializeImpl of `kind` starts COM and then fails with `message`, leaving `reason`
+     * (or none, when null) as the thread's COM reason for DravloLibrary to read.
+     */
+    static native void failNextInitialize(int kind, String message, String reason);
 
     /** Threads whose COM start is not balanced yet. */
     static native int comOwed();
