@@ -89,7 +89,7 @@ function(jar_entries out jar)
   set(problems "${problems}" PARENT_SCOPE)
 endfunction()
 set(classes DialEvent DialListener DravloLibrary JogDialDriver KeyCommand KeyEvent KeyListener KeyPadDriver
-  Delivery DriverHandle JogDial KeyPad LibraryVersion)
+  Delivery DriverHandle Extraction JogDial KeyPad LibraryVersion)
 
 # The jar: the classes, the library for Windows x64 and nothing else.
 set(jar ${prefix}/lib/dravlo-${VERSION}.jar)

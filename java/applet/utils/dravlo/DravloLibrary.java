@@ -7,12 +7,6 @@ import java.io.IOException;
 import java.io.InputStream;
 import java.net.URI;
 import java.net.URL;
-import java.nio.file.DirectoryStream;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.nio.file.StandardCopyOption;
-import java.security.MessageDigest;
-import java.security.NoSuchAlgorithmException;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Enumeration;
@@ -30,29 +24,39 @@ import java.util.jar.JarFile;
  * <p>Which file loads, in this order:
  *
  * <ol>
- *   <li>The file named by the system property {@code dravlo.library.path}, or the {@code
- *       Dravlo.dll} in the folder it names. Nothing else is tried then: a file that does not load
- *       is an error. The value {@code system} chooses the system's search (3.) instead.
+ *   <li>The file that another class loader of this JVM loaded already (the system property {@code
+ *       dravlo.library.loaded}), since a second copy of the library would have drivers of its own.
+ *       While that class loader lives, the JVM refuses to let another have it: the {@link
+ *       UnsatisfiedLinkError} says so, and that the jar belongs on the application class path.
+ *   <li>The file named by the system property {@code dravlo.library.path} (an absolute path), or
+ *       the {@code Dravlo.dll} in the folder it names. Nothing else is tried then: a file that does
+ *       not load is an error. The value {@code system} chooses the system's search (4.) instead.
  *   <li>Otherwise the copy this jar carries for the platform ({@code
  *       natives/windows-x86_64/Dravlo.dll}), extracted to a folder (below) and loaded from there. A
  *       {@code Dravlo.dll} of another version on {@code PATH}, on {@code java.library.path} or in
  *       the current folder is not looked at.
  *   <li>The system's search, only when the jar carries no copy for this platform, or when {@code
- *       dravlo.library.path} says {@code system}: the first {@code Dravlo.dll} in a folder of
- *       {@code java.library.path}, else whatever {@link System#loadLibrary(String)} finds (on a JVM
- *       that searches like Windows, the current folder and {@code PATH}).
+ *       dravlo.library.path} says {@code system}: the first {@code Dravlo.dll} in an absolute folder
+ *       of {@code java.library.path} (an empty or relative entry, which means the current folder,
+ *       is not looked at); on a JVM without {@code java.library.path} (Avian), whatever {@link
+ *       System#loadLibrary(String)} finds (the Windows search: the program's folder, the current
+ *       folder, {@code PATH}).
  * </ol>
  *
  * <p>Where the jar's copy goes: into the folder named by the system property {@code
- * dravlo.extract.dir} when it is set, and nowhere else. Otherwise into {@code
- * %LOCALAPPDATA%\dravlo\<version>} (on other systems {@code ~/.cache/dravlo/<version>}), and when
- * that folder cannot be written or the library cannot be loaded from it (a policy that forbids
- * loading code from there, for example), into {@code <java.io.tmpdir>/dravlo-<user.name>/<version>}.
- * A copy already there is used only when its size and SHA-256 hash equal the jar's; otherwise a
- * fresh copy is written under a scratch name and renamed over it in one step, so JVMs that load at
- * the same time never see a partly written library, and a JVM that has the old file open keeps its
- * bytes. Scratch files that a JVM left behind when it died while extracting are removed once they
- * are a minute old.
+ * dravlo.extract.dir} (an absolute path) when it is set, otherwise into {@code
+ * %LOCALAPPDATA%\dravlo\<version>} (on other systems {@code ~/.cache/dravlo/<version>}), and
+ * nowhere else. Every folder on the way below {@code %LOCALAPPDATA%} (or below the parent of {@code
+ * dravlo.extract.dir}), and the file, must belong to the current user and be writable by nobody
+ * else: a link, a junction, another user's folder or one that others can write is refused, with the
+ * reason and {@code dravlo.extract.dir} as the way out, before anything is written through it.
+ * Missing folders are created for the owner alone. A copy already there is used only when its
+ * SHA-256 hash equals the jar's, read through a handle that stays open until the JVM has loaded the
+ * file (on Windows denying others writing and deleting it), so the file loaded is the file checked.
+ * Otherwise a fresh copy is written under a scratch name and renamed over it in one step, so JVMs
+ * that load at the same time never see a partly written library, and a JVM that has the old file
+ * open keeps its bytes. Scratch files that a JVM left behind when it died while extracting are
+ * removed once they are a minute old.
  *
  * <p>Whatever loads, the loader then asks it for its version. A library that is not Dravlo.dll of
  * this jar's {@link #version()} (another library named like it, or Dravlo.dll of another version)
@@ -62,9 +66,10 @@ import java.util.jar.JarFile;
  * refused the same way, and no native method is ever bound to it.
  *
  * <p>{@code -Ddravlo.debug=true} prints each step of the search to standard error, and the file
- * that loaded, also when the system's search found it. {@link #loadedFrom()} names that file. When nothing loads, the {@link UnsatisfiedLinkError}
- * names every place looked at and why each failed; on a platform the jar carries no copy for (not
- * Windows, or not 64-bit), it says in one line what the jar carries and what it found.
+ * that loaded, also when the system's search found it. {@link #loadedFrom()} names that file. When
+ * nothing loads, the {@link UnsatisfiedLinkError} names every place looked at and why each failed;
+ * on a platform the jar carries no copy for (not Windows, or not 64-bit), it says in one line what
+ * the jar carries and what it found.
  *
  * <p>Extracting needs {@code java.nio.file} and {@code java.security.MessageDigest}. On a class
  * library without them (Avian's, for one) the loader uses {@code dravlo.library.path} or the
@@ -77,6 +82,10 @@ public final class DravloLibrary {
     private static final String PATH_PROPERTY = "dravlo.library.path";
     private static final String EXTRACT_PROPERTY = "dravlo.extract.dir";
     private static final String DEBUG_PROPERTY = "dravlo.debug";
+    // Set once a class loader of this JVM has loaded the library: the file. A JVM lets one class
+    // loader have a native library, and a second copy of it would have drivers of its own, so
+    // every other class loader takes that file too, or is refused by the JVM.
+    private static final String LOADED_PROPERTY = "dravlo.library.loaded";
 
     private static boolean loaded;
     private static File loadedFrom;
@@ -109,6 +118,7 @@ public final class DravloLibrary {
         }
         if (file == null) file = nativeFileOrNull();
         search.step("loaded " + (file != null ? file : "by name") + ", Dravlo " + found);
+        if (file != null) System.setProperty(LOADED_PROPERTY, file.getPath());
         loadedFrom = file;
         loaded = true;
     }
@@ -225,6 +235,8 @@ public final class DravloLibrary {
 
         // The file that loaded, or null when System.loadLibrary found it by name.
         File run() {
+            String earlier = System.getProperty(LOADED_PROPERTY);
+            if (earlier != null && earlier.length() > 0) return alreadyLoaded(new File(earlier));
             String value = System.getProperty(PATH_PROPERTY);
             named = value != null && value.length() > 0;
             if ("system".equals(value)) {
@@ -259,9 +271,28 @@ public final class DravloLibrary {
             return extracted(resource);
         }
 
+        // The file another class loader of this JVM loaded: the same again, or the JVM's refusal.
+        private File alreadyLoaded(File file) {
+            step(LOADED_PROPERTY + "=" + file + ": loaded in this JVM already");
+            try {
+                System.load(file.getPath());
+            } catch (UnsatisfiedLinkError refused) {
+                if (refused.getMessage() != null && refused.getMessage().contains("another classloader"))
+                    throw otherClassLoader(file);
+                tried.add(LOADED_PROPERTY + "=" + file + ": " + whyNotLoaded(file, refused));
+                throw failure();
+            }
+            return file;
+        }
+
         private File named(String value) {
             File file = new File(value);
             String place = PATH_PROPERTY + "=" + value;
+            if (!file.isAbsolute()) {
+                // Relative to whatever the current folder is: another user's, for all we know.
+                tried.add(place + ": not an absolute path");
+                throw failure();
+            }
             if (!file.exists()) {
                 tried.add(place + ": no such file or folder");
                 throw failure();
@@ -294,19 +325,30 @@ public final class DravloLibrary {
                 throw failure();
             }
             step("jar resource " + resource + ": " + image.length + " bytes");
-            for (File folder : extractFolders()) {
-                File target = new File(folder, System.mapLibraryName(NAME)).getAbsoluteFile();
-                try {
-                    step(target + ": " + Extraction.extract(image, target));
-                    System.load(target.getPath());
-                } catch (IOException | LinkageError | SecurityException unusable) {
-                    step(target + ": " + unusable);
-                    tried.add("extracted copy " + target + ": " + unusable);
-                    continue;
-                }
-                return target;
+            File folder = extractFolder();
+            String how = "; name a folder of this user's alone with -D" + EXTRACT_PROPERTY + "=<folder>";
+            if (folder == null) {
+                tried.add("the jar's copy: " + EXTRACT_PROPERTY + " and the version (" + version()
+                    + ") must name an absolute folder" + how);
+                throw failure();
             }
-            throw failure();
+            File target = new File(folder, System.mapLibraryName(NAME));
+            File base = System.getProperty(EXTRACT_PROPERTY, "").length() > 0 ? folder.getParentFile()
+                                                                              : folder.getParentFile().getParentFile();
+            try {
+                step(target + ": " + Extraction.extractAndLoad(image, base.toPath(), target.toPath()));
+            } catch (IOException | SecurityException unusable) {
+                step(target + ": " + unusable);
+                String why = unusable instanceof Extraction.Refused ? unusable.getMessage() : unusable.toString();
+                tried.add("extracted copy " + target + ": " + why + how);
+                throw failure();
+            } catch (UnsatisfiedLinkError unloadable) {
+                if (unloadable.getMessage() != null && unloadable.getMessage().contains("another classloader"))
+                    throw otherClassLoader(target);
+                tried.add("extracted copy " + target + ": " + unloadable.getMessage());
+                throw failure();
+            }
+            return target;
         }
 
         // The first Dravlo.dll on java.library.path, else System.loadLibrary; `carried` names the
@@ -315,7 +357,12 @@ public final class DravloLibrary {
             String file = System.mapLibraryName(NAME);
             String path = System.getProperty("java.library.path");
             for (String folder : split(path)) {
-                File candidate = new File(folder.length() == 0 ? "." : folder, file).getAbsoluteFile();
+                // An empty or relative entry means the current folder, which may be anyone's.
+                if (!new File(folder).isAbsolute()) {
+                    step("java.library.path entry \"" + folder + "\": not absolute, not looked at");
+                    continue;
+                }
+                File candidate = new File(folder, file);
                 if (!candidate.isFile()) continue;
                 step("java.library.path: " + candidate);
                 try {
@@ -325,7 +372,12 @@ public final class DravloLibrary {
                     tried.add("java.library.path: " + candidate + ": " + whyNotLoaded(candidate, unusable));
                 }
             }
-            if (path != null) tried.add("java.library.path " + path + ": no " + file);
+            if (path != null) {
+                // The JVM's own search would look at the same folders, and at the relative ones.
+                tried.add("java.library.path " + path + ": no " + file + " in an absolute folder");
+                if (carried != null) throw unsupported(carried, path, file);
+                throw failure();
+            }
             try {
                 System.loadLibrary(NAME);
             } catch (UnsatisfiedLinkError notFound) {
@@ -382,11 +434,21 @@ public final class DravloLibrary {
             + System.getProperty("os.arch") + "); no " + file + " on java.library.path " + libraryPath + " either");
     }
 
-    private static List<File> extractFolders() {
+    // Where the jar's copy goes: dravlo.extract.dir, else the per-user cache folder; null when
+    // that would not be an absolute folder named as it should be.
+    private static File extractFolder() {
+        if (!version().matches("[A-Za-z0-9._-]+") || version().matches("\\.+")) return null;
         String chosen = System.getProperty(EXTRACT_PROPERTY);
-        if (chosen != null && chosen.length() > 0) return Arrays.asList(new File(chosen));
-        File temporary = new File(System.getProperty("java.io.tmpdir"), "dravlo-" + System.getProperty("user.name"));
-        return Arrays.asList(cacheFolder(), new File(temporary, version()));
+        File folder = chosen != null && chosen.length() > 0 ? new File(chosen) : cacheFolder();
+        return folder.isAbsolute() && folder.getParentFile() != null ? folder : null;
+    }
+
+    // One line for a second class loader: what the JVM allows, and what to do.
+    private static UnsatisfiedLinkError otherClassLoader(File file) {
+        return new UnsatisfiedLinkError("Cannot load native library " + NAME + ": " + file
+            + " is loaded already by another class loader of this JVM, and a JVM lets only one class loader have"
+            + " a native library. Put the jar on the application class path, where the system class loader loads"
+            + " it once for the whole JVM.");
     }
 
     // What extraction needs that this class library lacks, or null when it has everything.
@@ -435,72 +497,6 @@ public final class DravloLibrary {
             folders.add(path.substring(start, end < 0 ? path.length() : end));
             if (end < 0) return folders;
             start = end + 1;
-        }
-    }
-
-    // Writing the jar's copy to disk. Kept apart because it needs java.nio.file and MessageDigest,
-    // which a class library may lack: nothing here is touched before missingForExtraction() said
-    // that both are there.
-    private static final class Extraction {
-        // Scratch files this old were left by a JVM that died while extracting; a live JVM writes
-        // and renames its own within milliseconds.
-        private static final long STALE_MILLIS = 60000;
-
-        private Extraction() {}
-
-        // Leaves `file` holding exactly `image` and says what it did. Another JVM may be doing the
-        // same at the same time: each writes a file of its own and renames it over the target, and
-        // a rename is atomic, so the target is always either absent, the old file or a complete
-        // copy, and whoever has the old file open keeps reading the old bytes.
-        static String extract(byte[] image, File file) throws IOException {
-            Path target = file.toPath();
-            Path folder = target.getParent();
-            Files.createDirectories(folder);
-            removeStaleScratch(folder, target.getFileName().toString());
-            byte[] digest = sha256(image);
-            if (holds(target, image.length, digest)) return "intact copy of the jar's";
-            Path scratch = Files.createTempFile(folder, target.getFileName().toString(), ".part");
-            try {
-                Files.write(scratch, image);
-                try {
-                    Files.move(scratch, target, StandardCopyOption.ATOMIC_MOVE, StandardCopyOption.REPLACE_EXISTING);
-                } catch (IOException inUse) {
-                    // Windows refuses to replace a library another JVM has loaded; that copy is
-                    // good when it holds the same bytes.
-                    if (!holds(target, image.length, digest)) throw inUse;
-                }
-            } finally {
-                Files.deleteIfExists(scratch);
-            }
-            if (!holds(target, image.length, digest))
-                throw new IOException("does not hold the jar's copy after extraction");
-            return "written from the jar";
-        }
-
-        private static void removeStaleScratch(Path folder, String name) throws IOException {
-            long staleBefore = System.currentTimeMillis() - STALE_MILLIS;
-            try (DirectoryStream<Path> scratches = Files.newDirectoryStream(folder, name + "*.part")) {
-                for (Path scratch : scratches) {
-                    try {
-                        if (Files.getLastModifiedTime(scratch).toMillis() < staleBefore) Files.deleteIfExists(scratch);
-                    } catch (IOException stillInUse) {
-                        // another JVM's, or gone already: not ours to insist on
-                    }
-                }
-            }
-        }
-
-        private static boolean holds(Path file, long size, byte[] digest) throws IOException {
-            if (!Files.isRegularFile(file) || Files.size(file) != size) return false;
-            return Arrays.equals(sha256(Files.readAllBytes(file)), digest);
-        }
-
-        private static byte[] sha256(byte[] bytes) {
-            try {
-                return MessageDigest.getInstance("SHA-256").digest(bytes);
-            } catch (NoSuchAlgorithmException absent) {
-                throw new IllegalStateException("every Java platform has SHA-256", absent);
-            }
         }
     }
 

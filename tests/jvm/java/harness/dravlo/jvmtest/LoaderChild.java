@@ -1,19 +1,41 @@
 package dravlo.jvmtest;
 
 import applet.utils.dravlo.DravloLibrary;
+import java.io.File;
+import java.lang.reflect.InvocationTargetException;
+import java.net.URL;
+import java.net.URLClassLoader;
 
 /**
  * One JVM's use of the loader, run as a process of its own by LoaderTests: prints which copy of the
  * library it loaded and from where, or the loader's error on one line. With {@code
  * -Ddravlo.loader.implicit=true} it never calls load(): it only initialises a driver class; with
- * {@code -Ddravlo.loader.versionOnly=true} it prints only the version the classes state.
+ * {@code -Ddravlo.loader.versionOnly=true} it prints only the version the classes state; with
+ * {@code -Ddravlo.loader.twoLoaders=<jar>} it loads the library in two class loaders of its own
+ * over that jar and prints what each met.
  */
 final class LoaderChild {
     private static native String origin();
 
-    public static void main(String[] args) throws ClassNotFoundException {
+    /** DravloLibrary.load() in a class loader of its own over `jar`: "loaded" or the error. */
+    private static String loadIn(String jar) throws Exception {
+        ClassLoader own = new URLClassLoader(new URL[] {new File(jar).toURI().toURL()}, null);
+        try {
+            Class.forName("applet.utils.dravlo.DravloLibrary", true, own).getMethod("load").invoke(null);
+            return "loaded";
+        } catch (InvocationTargetException thrown) {
+            return thrown.getCause().getMessage();
+        }
+    }
+
+    public static void main(String[] args) throws Exception {
         if (Boolean.getBoolean("dravlo.loader.versionOnly")) {
             System.out.println("version=" + DravloLibrary.version());
+            return;
+        }
+        String jar = System.getProperty("dravlo.loader.twoLoaders");
+        if (jar != null) {
+            System.out.println("first=" + loadIn(jar) + " second=" + loadIn(jar));
             return;
         }
         try {

@@ -1,28 +1,39 @@
 package dravlo.jvmtest;
 
 import java.io.BufferedReader;
+import java.io.File;
 import java.io.InputStream;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.lang.reflect.Method;
+import java.nio.file.attribute.AclEntry;
+import java.nio.file.attribute.AclEntryFlag;
+import java.nio.file.attribute.AclEntryPermission;
+import java.nio.file.attribute.AclEntryType;
 import java.nio.file.attribute.FileTime;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.nio.file.attribute.UserPrincipal;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Collection;
 import java.util.Comparator;
 import java.util.List;
 import java.util.jar.JarFile;
 import java.util.stream.Stream;
 
 /**
- * The jar's loader (DravloLibrary) in fresh JVMs: dravlo.library.path overrides, the jar's copy wins
- * over a stray library on java.library.path, is extracted into the per-user versioned folder (or
- * dravlo.extract.dir, or a folder under java.io.tmpdir when the first cannot be used), reused only
- * when it is intact, replaced in one step and never seen half written by JVMs loading at the same
- * time; a driver class loads it by itself; when nothing is found the error names every place looked
- * at, in one line on a platform the jar has no copy for. The library is a host-built stand-in named
- * like Dravlo.dll.
+ * The jar's loader (DravloLibrary) in fresh JVMs: dravlo.library.path overrides (absolute only), the
+ * jar's copy wins over a stray library on java.library.path, whose relative entries are never looked
+ * at; a library that is not Dravlo of this version is refused; the copy is extracted into the
+ * per-user versioned folder (or dravlo.extract.dir) only when every folder on the way is the user's
+ * alone, reused only when it is intact, replaced in one step and never seen half written by JVMs
+ * loading at the same time; a second class loader gets one clear error, never a second copy; a
+ * driver class loads it by itself; when nothing is found the error names every place looked at and
+ * how to name the file, in one line on a platform the jar has no copy for. The library is a
+ * host-built stand-in named like Dravlo.dll.
  */
 final class LoaderTests implements TestGroup {
     private final String java = System.getProperty("dravlo.loader.java");
@@ -52,7 +63,7 @@ final class LoaderTests implements TestGroup {
             }
             overrides(check);
             extraction(check);
-            fallback(check);
+            hostile(check);
             concurrency(check);
             failures(check);
         } finally {
@@ -89,6 +100,7 @@ final class LoaderTests implements TestGroup {
             + "-Ddravlo.library.path=<file or folder>.";
         String[][] refusals = {
             {"a folder that does not exist", nowhere.resolve("absent").toString(), ": no such file or folder"},
+            {"a relative path", "libDravlo.so", "libDravlo.so: not an absolute path"},
             {"a file that is no library", text.toString(), text + ": not a library (not an ELF file)"},
             {"another library named like it", foreign,
                 foreign + " is not a Dravlo library (or one older than 1.1.0, which does not state its version)" + needs},
@@ -107,6 +119,9 @@ final class LoaderTests implements TestGroup {
             "error=Cannot load native library Dravlo: " + foreign
                 + " is not a Dravlo library (or one older than 1.1.0, which does not state its version)" + needs,
             child(home, Paths.get(others, "foreign").toString(), jar, "-Ddravlo.library.path=system"));
+        check.isTrue("the system's search: no relative entry of java.library.path looked at, no JVM search after it",
+            output(command(home, ":.", jar, "-Ddravlo.library.path=system").directory(new File(pathCopy)).start())
+                .contains("java.library.path :.: no libDravlo.so in an absolute folder"));
         check.equal("version() on the module path, where the manifest is not read", "version=" + version,
             output(new ProcessBuilder(java, "--module-path", jar, "--add-modules", "applet.utils.dravlo",
                 "-Ddravlo.loader.versionOnly=true", "-cp", harness, "dravlo.jvmtest.LoaderChild")
@@ -161,23 +176,97 @@ final class LoaderTests implements TestGroup {
                 && debug.contains("dravlo: loaded " + extracted(home("debug"))));
     }
 
-    private void fallback(Check check) throws Exception {
-        Path home = home("unwritable");
-        Files.write(home.resolve(".cache"), new byte[0]); // no folder can be made under it, even by root
+    /**
+     * Another user's hand on the way to the extracted copy, each refused with its reason and
+     * dravlo.extract.dir as the way out, nothing written through it, nothing extracted anywhere
+     * else: a folder that cannot be made, a link planted where a folder goes, a folder that others
+     * can write, a copy that is a link, and (as root) a folder of another user's.
+     */
+    private void hostile(Check check) throws Exception {
         Path temporary = Files.createDirectories(scratch.resolve("tmp"));
-        Path fallback =
-            temporary.resolve("dravlo-" + System.getProperty("user.name") + "/" + version + "/libDravlo.so");
-        check.equal("per-user folder unwritable: the folder under java.io.tmpdir", "origin=jar from=" + fallback,
-            child(home, nowhere.toString(), jar, "-Djava.io.tmpdir=" + temporary));
+        Path attacker = Files.createDirectories(scratch.resolve("attacker"));
+        Files.write(attacker.resolve("libDravlo.so"), jarCopy);
+        String[][] cases = {
+            {"a file where the folder goes", ".cache", "file", "FileAlreadyExistsException: " + scratch},
+            {"a link where the folder goes", ".cache/dravlo", "link", ".cache/dravlo is a link or junction"},
+            {"a folder that others can write", ".cache/dravlo/" + version, "open",
+                version + " can be written by others (rwxrwxrwx)"},
+            {"a copy that is a link", ".cache/dravlo/" + version + "/libDravlo.so", "link",
+                "libDravlo.so is a link or junction"},
+            {"another user's folder", ".cache/dravlo", "nobody", ".cache/dravlo belongs to nobody"},
+        };
+        for (String[] row : cases) {
+            if (row[2].equals("nobody") && !"root".equals(System.getProperty("user.name"))) continue;
+            Path home = home("hostile-" + row[2] + row[1].length());
+            Path planted = home.resolve(row[1]);
+            Files.createDirectories(planted.getParent());
+            plant(row[2], planted, attacker);
+            String error = child(home, nowhere.toString(), jar, "-Djava.io.tmpdir=" + temporary);
+            check.isTrue(row[0] + ": refused, with its reason and the way out: " + error,
+                error.startsWith("error=Cannot load native library Dravlo") && error.contains(row[3])
+                    && error.contains("name a folder of this user's alone with -Ddravlo.extract.dir=<folder>"));
+            try (Stream<Path> written = Stream.concat(Files.list(attacker), Files.list(temporary))) {
+                check.equal(row[0] + ": nothing written through it, nor elsewhere", "[" + attacker.resolve("libDravlo.so") + "]",
+                    Arrays.toString(written.toArray()));
+            }
+        }
+        // Windows' rule, read from an ACL: only an allowed, effective write by someone untrusted counts.
+        UserPrincipal self = () -> "self";
+        UserPrincipal users = () -> "Users";
+        AclEntry[] acl = {
+            acl(AclEntryType.ALLOW, self, AclEntryPermission.WRITE_DATA),
+            acl(AclEntryType.ALLOW, users, AclEntryPermission.READ_DATA),
+            acl(AclEntryType.DENY, users, AclEntryPermission.WRITE_DATA),
+            acl(AclEntryType.ALLOW, users, AclEntryPermission.APPEND_DATA, AclEntryFlag.INHERIT_ONLY),
+            acl(AclEntryType.ALLOW, () -> "Everyone", AclEntryPermission.DELETE_CHILD),
+        };
+        Method foreign = Class.forName("applet.utils.dravlo.Extraction").getDeclaredMethod("foreignWriters", List.class,
+            Collection.class);
+        foreign.setAccessible(true);
+        check.equal("an ACL's writers besides the trusted: allowed, not only passed down", "[Everyone]",
+            String.valueOf(foreign.invoke(null, Arrays.asList(acl), Arrays.asList(self))));
 
-        Path blocked = Files.write(scratch.resolve("tmp-file"), new byte[0]);
-        String error = child(home, nowhere.toString(), jar, "-Djava.io.tmpdir=" + blocked);
-        check.isTrue("both folders unusable: the error names both",
-            error.startsWith("error=Cannot load native library Dravlo")
-                && error.contains("extracted copy " + extracted(home)) && error.contains("extracted copy " + blocked));
+        Path home = home("created");
+        child(home, nowhere.toString(), jar);
+        check.equal("the folders made for the jar's copy: the owner's alone", "rwx------ rwx------",
+            PosixFilePermissions.toString(Files.getPosixFilePermissions(home.resolve(".cache/dravlo"))) + " "
+                + PosixFilePermissions.toString(Files.getPosixFilePermissions(extracted(home).getParent())));
+    }
+
+    private static AclEntry acl(AclEntryType type, UserPrincipal who, AclEntryPermission what, AclEntryFlag... flags) {
+        return AclEntry.newBuilder().setType(type).setPrincipal(who).setPermissions(what).setFlags(flags).build();
+    }
+
+    private static void plant(String what, Path where, Path attacker) throws Exception {
+        switch (what) {
+        case "file":
+            Files.write(where, new byte[0]);
+            break;
+        case "link":
+            boolean file = where.getFileName().toString().equals("libDravlo.so");
+            Files.createSymbolicLink(where, file ? attacker.resolve("libDravlo.so") : attacker);
+            break;
+        case "open":
+            Files.setPosixFilePermissions(Files.createDirectories(where), PosixFilePermissions.fromString("rwxrwxrwx"));
+            break;
+        default:
+            Files.setOwner(Files.createDirectories(where),
+                where.getFileSystem().getUserPrincipalLookupService().lookupPrincipalByName(what));
+        }
     }
 
     private void concurrency(Check check) throws Exception {
+        Path twice = home("twice");
+        check.equal("two class loaders: one loads, the other gets one clear error, and there is one copy",
+            "first=loaded second=Cannot load native library Dravlo: " + extracted(twice) + " is loaded already by"
+                + " another class loader of this JVM, and a JVM lets only one class loader have a native library."
+                + " Put the jar on the application class path, where the system class loader loads it once for"
+                + " the whole JVM.",
+            child(twice, nowhere.toString(), harness, "-Ddravlo.loader.twoLoaders=" + jar));
+        try (Stream<Path> left = Files.list(extracted(twice).getParent())) {
+            check.equal("two class loaders: one copy", 1L, left.count());
+        }
+
         Path home = home("race");
         Path extracted = extracted(home);
         List<Process> racers = new ArrayList<>();
@@ -215,11 +304,15 @@ final class LoaderTests implements TestGroup {
     }
 
     private Process start(Path home, String libraryPath, String classes, String... options) throws Exception {
+        return command(home, libraryPath, classes, options).start();
+    }
+
+    private ProcessBuilder command(Path home, String libraryPath, String classes, String... options) {
         List<String> command =
             new ArrayList<>(Arrays.asList(java, "-Duser.home=" + home, "-Djava.library.path=" + libraryPath));
         command.addAll(Arrays.asList(options));
         command.addAll(Arrays.asList("-cp", harness + ":" + classes, "dravlo.jvmtest.LoaderChild"));
-        return new ProcessBuilder(command).redirectErrorStream(true).start();
+        return new ProcessBuilder(command).redirectErrorStream(true);
     }
 
     private static String output(Process process) throws Exception {
