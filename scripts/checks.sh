@@ -9,15 +9,17 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh || exit 1
 
 prefix="$PWD/build/windows-clang/wineprefix"
+headless="$PWD/build/windows-clang/wineprefix-headless"  # the panel's tests: no display (cmake/wine-headless.sh)
 source scripts/wine-session.sh
-wine_prefixes+=("$prefix")
+wine_prefixes+=("$prefix" "$headless")
 
 set -e
 cmake --preset windows-clang >/dev/null
 cmake --build --preset windows-clang
 set +e
 
-# Create the prefix once, before tests start in parallel.
+# Create the prefixes once, before tests start in parallel.
 cmake/wine-run.sh "$prefix" cmd.exe /c exit 0 >/dev/null 2>&1
+cmake/wine-headless.sh "$headless" cmd.exe /c exit 0 >/dev/null 2>&1
 
 ctest --preset windows-clang

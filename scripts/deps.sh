@@ -16,6 +16,7 @@ packages=(
   clang lld                    # the second compiler (windows-clang) and the sanitizer builds
   libclang-rt-dev              # the sanitizers' runtimes
   clang-tidy cppcheck          # static analysis of product code
+  xvfb xdotool imagemagick     # the simulator's panel on a display of the test's own: clicks, keys, its pixels
 )
 
 missing=()

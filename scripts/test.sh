@@ -14,8 +14,9 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh || exit 1
 
 prefix="$PWD/build/windows/wineprefix"
+headless="$PWD/build/windows/wineprefix-headless"  # the panel's tests: no display (cmake/wine-headless.sh)
 source scripts/wine-session.sh
-wine_prefixes+=("$prefix")
+wine_prefixes+=("$prefix" "$headless")
 
 set -e
 cmake --preset windows >/dev/null
@@ -32,8 +33,9 @@ for preset in windows-clang host-tsan host-asan; do
 done
 set +e
 
-# Create the prefix once, before tests start in parallel.
+# Create the prefixes once, before tests start in parallel.
 cmake/wine-run.sh "$prefix" cmd.exe /c exit 0 >/dev/null 2>&1
+cmake/wine-headless.sh "$headless" cmd.exe /c exit 0 >/dev/null 2>&1
 
 status=0
 log=$(mktemp)

@@ -147,6 +147,7 @@ public:
           probe_(std::move(probe)),
           point_(Dravlo::ComRef<ConnectionPointObject>::copy(new ConnectionPointObject(core_, probe_, this))) {
         ++core_->liveObjects;
+        if (core_->observer) core_->observer->made(core_, probe_);
     }
     virtual ~DeviceObject() {
         if (core_->observer) core_->observer->stopped(*probe_);
@@ -154,6 +155,7 @@ public:
         probe_->releaseAllSinks();
         point_.reset();
         probe_->markDestroyed();
+        if (core_->observer) core_->observer->gone(*probe_);
         --core_->liveObjects;
     }
 
@@ -220,8 +222,11 @@ protected:
         record(slot);
         return E_NOTIMPL;
     }
-    /// Whatever the configuration has a keypad do once SetBacklight is logged.
-    void afterBacklight() {
+    /// Keeps the keypad's new backlight state, tells the observer, and does
+    /// whatever the configuration has a keypad do once SetBacklight is logged.
+    void afterBacklight(int buttonNumber, int on) {
+        probe_->setLight(buttonNumber, on != 0);
+        if (core_->observer) core_->observer->lightsChanged(*probe_);
         if (const auto& hook = core_->config(probe_->kind()).onSetBacklight) hook(*probe_);
     }
     /// Takes as long as the configuration asks of SetBacklight.
@@ -243,7 +248,7 @@ public:
     HRESULT STDMETHODCALLTYPE SetBacklight(int buttonNumber, int on) override {
         takeBacklightTime();
         record("SetBacklight(", buttonNumber, ",", on, ")");
-        afterBacklight();
+        afterBacklight(buttonNumber, on);
         return S_OK;
     }
 };

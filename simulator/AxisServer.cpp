@@ -1,8 +1,9 @@
 // AxisSimulator.dll: the simulated Axis driver as an installable in-process
 // COM server. The process's simulator (one per load of the DLL) is made when
 // COM first asks for a class object: it reads the session then, sends its
-// log to the file (ServerLog.h) and plays the session of a kind from device
-// 0's Start to its Stop, Close or destruction (SessionPlayer.h).
+// log to the file (ServerLog.h), plays the session of a kind from device
+// 0's Start to its Stop, Close or destruction (SessionPlayer.h), and shows its
+// panel while device objects live, when asked to (Panel.h).
 // Every object takes calls from any thread (ThreadingModel "Both"); no C++
 // exception leaves an export or a COM method.
 
@@ -10,7 +11,9 @@
 
 #include <array>
 #include <mutex>
+#include <vector>
 
+#include "simulator/Panel.h"
 #include "simulator/ServerLog.h"
 #include "simulator/ServerRegistration.h"
 #include "simulator/SessionPlayer.h"
@@ -65,6 +68,32 @@ private:
     std::array<std::unique_ptr<SessionPlayer>, 2> players_;
 };
 
+/// Tells every observer in turn.
+class Observers final : public DeviceObserver {
+public:
+    explicit Observers(std::vector<std::shared_ptr<DeviceObserver>> observers) : observers_(std::move(observers)) {}
+    void made(const std::shared_ptr<SimulatorCore>& core,
+              const std::shared_ptr<DeviceProbe>& device) noexcept override {
+        for (const auto& observer : observers_) observer->made(core, device);
+    }
+    void started(const std::shared_ptr<SimulatorCore>& core,
+                 const std::shared_ptr<DeviceProbe>& device) noexcept override {
+        for (const auto& observer : observers_) observer->started(core, device);
+    }
+    void stopped(const DeviceProbe& device) noexcept override {
+        for (const auto& observer : observers_) observer->stopped(device);
+    }
+    void lightsChanged(const DeviceProbe& device) noexcept override {
+        for (const auto& observer : observers_) observer->lightsChanged(device);
+    }
+    void gone(const DeviceProbe& device) noexcept override {
+        for (const auto& observer : observers_) observer->gone(device);
+    }
+
+private:
+    const std::vector<std::shared_ptr<DeviceObserver>> observers_;
+};
+
 std::shared_ptr<SimulatorCore> makeCore() {
     auto core = std::make_shared<SimulatorCore>();
     const std::wstring sessionPath = environmentValue(L"AXIS_SIMULATOR_SESSION");
@@ -76,7 +105,10 @@ std::shared_ptr<SimulatorCore> makeCore() {
     std::shared_ptr<const Session> session = loadSession(sessionPath, core->log);
     core->config(Kind::JogDial).deviceCount = session->devices[static_cast<int>(Kind::JogDial)];
     core->config(Kind::KeyPad).deviceCount = session->devices[static_cast<int>(Kind::KeyPad)];
-    core->observer = std::make_shared<SessionHost>(std::move(session));
+    const bool panel = session->panel || environmentValue(L"AXIS_SIMULATOR_PANEL") == L"1";
+    std::vector<std::shared_ptr<DeviceObserver>> observers{std::make_shared<SessionHost>(std::move(session))};
+    if (panel) observers.push_back(std::make_shared<Panel>());
+    core->observer = std::make_shared<Observers>(std::move(observers));
     return core;
 }
 
@@ -126,7 +158,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
 
 STDAPI DllCanUnloadNow() {
     std::lock_guard lock(AxisSim::coreMutex);
-    if (AxisSim::SessionPlayer::running() != 0) return S_FALSE;
+    if (AxisSim::SessionPlayer::running() != 0 || AxisSim::Panel::running() != 0) return S_FALSE;
     if (!AxisSim::theCore) return S_OK;
     const AxisSim::SimulatorCore& core = **AxisSim::theCore;
     return core.liveObjects.load() == 0 && core.serverLocks.load() == 0 ? S_OK : S_FALSE;

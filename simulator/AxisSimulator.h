@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -182,6 +183,9 @@ public:
     /// outside it, as many connection points do, so Unadvise returns while a
     /// delivery on another thread is still running in the sink.
     void deliverOutsideLock(bool outside) noexcept { outsideLock_ = outside; }
+    /// A keypad's backlight of `button` as SetBacklight last left it; buttons
+    /// outside 0 to 63 are never lit.
+    bool lit(int button) const noexcept;
 
     // Object side, used by the simulated connection point and device.
     /// Takes over one reference to `sink`; returns the new nonzero cookie.
@@ -190,6 +194,8 @@ public:
     bool removeSink(DWORD cookie);
     /// Releases every sink (the device is going away).
     void releaseAllSinks();
+    /// SetBacklight(button, on) reached the device.
+    void setLight(int button, bool on) noexcept;
 
 private:
     struct Connection {
@@ -203,6 +209,7 @@ private:
     std::vector<Connection> connections_;
     DWORD nextCookie_ = 1;
     std::atomic<bool> outsideLock_{false};
+    std::atomic<std::uint64_t> lights_{0};  // bit b: button b lit
 };
 
 /// Parameters first-to-last as VT_I4 values, e.g. intArgs({jogDialId, joggState}).

@@ -65,6 +65,19 @@ void DeviceProbe::releaseAllSinks() {
     for (Connection& connection : dropped) connection.sink.reset();  // in the order they were advised
 }
 
+bool DeviceProbe::lit(int button) const noexcept {
+    return button >= 0 && button < 64 && (lights_.load() >> button & 1u) != 0;
+}
+
+void DeviceProbe::setLight(int button, bool on) noexcept {
+    if (button < 0 || button >= 64) return;
+    const std::uint64_t bit = std::uint64_t{1} << button;
+    if (on)
+        lights_ |= bit;
+    else
+        lights_ &= ~bit;
+}
+
 std::vector<HRESULT> DeviceProbe::fireRaw(DISPID dispid, DISPPARAMS& params) {
     if (outsideLock_) {
         std::vector<Dravlo::ComRef<IDispatch>> sinks;  // one reference each, taken under the lock
@@ -110,6 +123,13 @@ std::vector<HRESULT> DeviceProbe::fire(DISPID dispid, const std::vector<_variant
     params.rgvarg = reversed.empty() ? nullptr : static_cast<VARIANTARG*>(&reversed[0]);
     params.cArgs = static_cast<UINT>(reversed.size());
     return fireRaw(dispid, params);
+}
+
+std::size_t fireLogged(DeviceProbe& device, DISPID dispid, const std::vector<_variant_t>& paramsInOrder,
+                       std::string_view shown, CallLog& log) {
+    const std::size_t sinks = device.fire(dispid, paramsInOrder).size();
+    log.note(device.name(), ".Fire:", shown, "->", static_cast<long long>(sinks), " sink", sinks == 1 ? "" : "s");
+    return sinks;
 }
 
 std::vector<HRESULT> DeviceProbe::fireOnNewThread(DISPID dispid, const std::vector<_variant_t>& paramsInOrder) {

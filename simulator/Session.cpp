@@ -196,6 +196,11 @@ private:
         const std::string_view command = words.next();
         if (command.empty()) return;
         if (command == "devices") return parseDevices(words);
+        if (command == "panel") {
+            expectEnd(words);
+            session_.panel = true;
+            return;
+        }
         if (command == "wait") {
             SessionStep step;
             step.op = Op::Wait;

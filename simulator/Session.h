@@ -10,6 +10,7 @@
 //   jogdial D Error CODE [TEXT...]
 //   keypad D ButtonDown B | ButtonUp B | Error CODE [TEXT...]
 //   repeat N ... end                        the lines between played N times (1 to 10000; may nest)
+//   panel                                   the simulator opens its panel (Panel.h)
 //
 // "devices" lines come before the first event. The text is UTF-8 (a leading
 // byte-order mark is skipped) or UTF-16 with its byte-order mark; the text of
@@ -52,6 +53,7 @@ struct Session {
     static constexpr std::size_t MaxTextBytes = 1024;
 
     int devices[2] = {1, 1};  ///< indexed by Kind
+    bool panel = false;       ///< a "panel" line: open the panel
     std::vector<SessionStep> steps;
     std::vector<std::string> texts;  ///< of the Error events, each once
     /// The first line whose Error text was cut to MaxTextBytes; 0 when none.

@@ -104,10 +104,7 @@ void SessionPlayer::play(const std::shared_ptr<Control>& control, const Session&
         if (step->kind != kind) continue;
         const std::size_t index = static_cast<std::size_t>(step->device);
         if (index >= devices.size() || !devices[index]) continue;
-        DeviceProbe& device = *devices[index];
-        const std::vector<HRESULT> results = device.fire(step->dispid, session.eventArguments(*step));
-        log.note(device.name(), ".Fire:", session.eventText(*step), "->", static_cast<long long>(results.size()),
-                 " sink", results.size() == 1 ? "" : "s");
+        fireLogged(*devices[index], step->dispid, session.eventArguments(*step), session.eventText(*step), log);
     }
     log.note(name, control->stopRequested() ? ".Session:stopped" : ".Session:end");
 }

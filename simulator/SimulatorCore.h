@@ -36,18 +36,32 @@ std::string deviceName(Kind kind, int index);
 std::string hresultText(HRESULT hr);
 const CLSID& classIdOf(Kind kind) noexcept;
 
-/// Told by the simulated devices when they start, stop and go; the installed
-/// simulator plays its session through it. Called on the thread of the call
-/// concerned, with no simulator lock held.
+/// Told by the simulated devices when they are made, start, stop, light a
+/// button and go; the installed simulator plays its session and drives its
+/// panel through it. Called on the thread of the call concerned, with no
+/// simulator lock held. Each does nothing unless overridden.
 class DeviceObserver {
 public:
     virtual ~DeviceObserver() = default;
+    /// `device`'s object was made by `core`.
+    virtual void made(const std::shared_ptr<SimulatorCore>& core, const std::shared_ptr<DeviceProbe>& device) noexcept {
+    }
     /// `device` received Start; `core` made it.
     virtual void started(const std::shared_ptr<SimulatorCore>& core,
-                         const std::shared_ptr<DeviceProbe>& device) noexcept = 0;
+                         const std::shared_ptr<DeviceProbe>& device) noexcept {}
     /// `device` received Stop or Close, or is being destroyed.
-    virtual void stopped(const DeviceProbe& device) noexcept = 0;
+    virtual void stopped(const DeviceProbe& device) noexcept {}
+    /// Keypad `device` received SetBacklight; its probe holds the new state.
+    virtual void lightsChanged(const DeviceProbe& device) noexcept {}
+    /// `device`'s object is destroyed: its sinks are released.
+    virtual void gone(const DeviceProbe& device) noexcept {}
 };
+
+/// Fires `dispid` at every sink of `device` on the calling thread, as
+/// DeviceProbe::fire does, then logs "<device>.Fire:<shown>-><n> sink(s)":
+/// how sessions and the panel raise events. Returns n.
+std::size_t fireLogged(DeviceProbe& device, DISPID dispid, const std::vector<_variant_t>& paramsInOrder,
+                       std::string_view shown, CallLog& log);
 
 struct SimulatorCore {
     CallLog log;

@@ -363,6 +363,7 @@ TEST(AxisSession, MalformedText_GivesLineAndReason) {
         {"jogdial 0 ButtonDown 1 2\n", 1, "unexpected 2"},
         {"jogdial 0 ButtonUp 1\ndevices keypad 2\n", 2, "devices after the first event"},
         {"devices mouse 1\n", 1, "devices needs jogdial or keypad"},
+        {"panel\npanel on\n", 2, "unexpected on"},
         {"wait 1\nrepeat 2\nwait 1\n", 2, "repeat without end"},
         {"end\n", 1, "end without repeat"},
         {"repeat 10000\nrepeat 10000\nwait 1\nend\nend\n", 5, "too large: more than 100000 steps once repeated"},
