@@ -79,6 +79,10 @@ constexpr DWORD MaxValueName = 16384;
 
 HRESULT fromStatus(LSTATUS status) noexcept { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
 
+LSTATUS setRegistryValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) {
+    return RegSetValueExW(key, name, 0, type, data, size);
+}
+
 /// Reads `key` with everything below it into `tree`. Throws std::bad_alloc.
 LSTATUS readTree(HKEY key, KeyTree& tree) {
     std::wstring name(MaxValueName, L'\0');
@@ -111,9 +115,9 @@ LSTATUS readTree(HKEY key, KeyTree& tree) {
 }
 
 /// Makes `key` hold exactly `tree`: values and subkeys that are not in it go,
-/// those that differ are written back, the rest is left untouched. Throws
-/// std::bad_alloc.
-LSTATUS writeTree(HKEY key, const KeyTree& tree) {
+/// those that differ are written back (values through `writeValue`), the rest
+/// is left untouched. Throws std::bad_alloc.
+LSTATUS writeTree(HKEY key, const KeyTree& tree, ValueWriter writeValue) {
     KeyTree now;
     LSTATUS status = readTree(key, now);
     if (status != ERROR_SUCCESS) return status;
@@ -127,8 +131,8 @@ LSTATUS writeTree(HKEY key, const KeyTree& tree) {
         for (const KeyTree::Value& value : now.values)
             same |= _wcsicmp(wanted.name.c_str(), value.name.c_str()) == 0 && value.type == wanted.type &&
                     value.data == wanted.data;
-        if (!same && (status = RegSetValueExW(key, wanted.name.c_str(), 0, wanted.type, wanted.data.data(),
-                                              static_cast<DWORD>(wanted.data.size()))) != ERROR_SUCCESS)
+        if (!same && (status = writeValue(key, wanted.name.c_str(), wanted.type, wanted.data.data(),
+                                          static_cast<DWORD>(wanted.data.size()))) != ERROR_SUCCESS)
             return status;
     }
     for (const auto& [name, sub] : now.subKeys) {
@@ -141,7 +145,7 @@ LSTATUS writeTree(HKEY key, const KeyTree& tree) {
         status = RegCreateKeyExW(key, name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &raw, nullptr);
         if (status != ERROR_SUCCESS) return status;
         UniqueRegKey opened(raw);
-        if ((status = writeTree(opened.get(), sub)) != ERROR_SUCCESS) return status;
+        if ((status = writeTree(opened.get(), sub, writeValue)) != ERROR_SUCCESS) return status;
     }
     return ERROR_SUCCESS;
 }
@@ -162,6 +166,8 @@ std::wstring guidText(REFGUID guid) {
 /// naming this library are its own and left to the calls.
 class ForeignInterfaceKeys {
 public:
+    /// Keys are written back with `writeValue` setting their values.
+    explicit ForeignInterfaceKeys(ValueWriter writeValue) noexcept : writeValue_(writeValue) {}
     /// Saves the foreign keys of the interfaces `library` describes.
     HRESULT save(ITypeLib* library) noexcept;
     /// Writes every saved key back as it was saved; the first failure.
@@ -174,6 +180,7 @@ private:
         KeyTree tree;
     };
     HRESULT saveIfForeign(REGSAM view, const std::wstring& name, const std::wstring& libraryId);
+    ValueWriter writeValue_;
     std::vector<Saved> saved_;
 };
 
@@ -227,7 +234,7 @@ HRESULT ForeignInterfaceKeys::restore() noexcept {
                                              KEY_READ | KEY_WRITE | saved.view, nullptr, &raw, nullptr);
             if (status == ERROR_SUCCESS) {
                 UniqueRegKey key(raw);
-                status = writeTree(key.get(), saved.tree);
+                status = writeTree(key.get(), saved.tree, writeValue_);
             }
             if (status != ERROR_SUCCESS && SUCCEEDED(result)) result = fromStatus(status);
         }
@@ -272,7 +279,9 @@ std::size_t helpDirectoryLength(const wchar_t* helpFile) noexcept {
     return length;
 }
 
-HRESULT registerServer(HINSTANCE module) noexcept {
+HRESULT registerServer(HINSTANCE module) noexcept { return registerServer(module, setRegistryValue); }
+
+HRESULT registerServer(HINSTANCE module, ValueWriter writeValue) noexcept {
     SystemLocaleScope locale;
     // The class table holds no class, so there is nothing to register but the
     // type library.
@@ -292,7 +301,7 @@ HRESULT registerServer(HINSTANCE module) noexcept {
         directory[length] = L'\0';
         helpDirectory = directory;
     }
-    ForeignInterfaceKeys foreign;
+    ForeignInterfaceKeys foreign(writeValue);
     if (FAILED(hr = foreign.save(library.get()))) return hr;
     // MinGW declares both names non-const; RegisterTypeLib only reads them.
     hr = RegisterTypeLib(library.get(), path.get(),
@@ -308,7 +317,7 @@ HRESULT unregisterServer(HINSTANCE module) noexcept {
     HRESULT hr = loadModuleTypeLib(module, library, path);
     if (FAILED(hr)) return hr;
 
-    ForeignInterfaceKeys foreign;
+    ForeignInterfaceKeys foreign(setRegistryValue);
     if (FAILED(hr = foreign.save(library.get()))) return hr;
     TLIBATTR* attributes = nullptr;
     hr = library->GetLibAttr(&attributes);

@@ -37,6 +37,14 @@ std::size_t helpDirectoryLength(const wchar_t* helpFile) noexcept;
 /// kept as they were; the first failure otherwise.
 HRESULT registerServer(HINSTANCE module) noexcept;
 
+/// Writes one registry value as RegSetValueExW does.
+using ValueWriter = LSTATUS (*)(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size);
+
+/// registerServer, writing the values of other components' keys back through
+/// `writeValue`: the tests' way to make that write fail, which the registry
+/// does not do on demand. registerServer(module) writes with RegSetValueExW.
+HRESULT registerServer(HINSTANCE module, ValueWriter writeValue) noexcept;
+
 /// DllUnregisterServer of the library `module`: UnRegisterTypeLib with the
 /// loaded library's own attributes, other components' Interface keys kept as
 /// they were; S_OK for any success, else the first failure.

@@ -302,6 +302,9 @@ TEST_F(SimulatorServer, ForeignEntriesUnderItsClasses_SurviveUnregistration_AndD
         writeValue(classKey(*clsid) + category, nullptr, L"");
         writeValue(classKey(*clsid) + L"\\InprocServer32", L"Foreign", L"kept");
     }
+    // Values the simulator wrote and another tool changed since are that tool's.
+    writeValue(classKey(CLSID_AxisKeyPad), nullptr, L"renamed");
+    writeValue(classKey(CLSID_AxisKeyPad) + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
     EXPECT_EQ(S_OK, unregisterServer());
     for (const CLSID* clsid : simulatedClasses) {
         const std::wstring key = classKey(*clsid), server = key + L"\\InprocServer32";
@@ -309,8 +312,9 @@ TEST_F(SimulatorServer, ForeignEntriesUnderItsClasses_SurviveUnregistration_AndD
         EXPECT_EQ(appId, classesKeyDefault(key + L"\\TreatAs"));
         EXPECT_TRUE(classesKeyExists(key + category));
         EXPECT_EQ(L"kept", ModuleTest::classesKeyValue(server, L"Foreign"));
-        EXPECT_EQ(L"", classesKeyDefault(key) + classesKeyDefault(server) +
-                           ModuleTest::classesKeyValue(server, L"ThreadingModel"))
+        const bool changed = clsid == &CLSID_AxisKeyPad;
+        EXPECT_EQ(changed ? L"renamedApartment" : L"", classesKeyDefault(key) + classesKeyDefault(server) +
+                                                           ModuleTest::classesKeyValue(server, L"ThreadingModel"))
             << "the simulator's own values stay";
     }
     // A class that names no server, or an empty class key, is free to register.
@@ -320,6 +324,14 @@ TEST_F(SimulatorServer, ForeignEntriesUnderItsClasses_SurviveUnregistration_AndD
     for (const CLSID* clsid : simulatedClasses) writeValue(classKey(*clsid), nullptr, L"");
     EXPECT_EQ(S_OK, registerServer());
     EXPECT_EQ(S_OK, unregisterServer());
+    for (const CLSID* clsid : simulatedClasses) EXPECT_FALSE(classesKeyExists(classKey(*clsid)));
+    // A registration that fails halfway through a class (a volatile class key
+    // takes no lasting subkey) takes back what it wrote to every class.
+    HKEY keyPad = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, classKey(CLSID_AxisKeyPad).c_str(), 0, nullptr,
+                                             REG_OPTION_VOLATILE, KEY_WRITE, nullptr, &keyPad, nullptr));
+    RegCloseKey(keyPad);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE), registerServer());
     for (const CLSID* clsid : simulatedClasses) EXPECT_FALSE(classesKeyExists(classKey(*clsid)));
 }
 
