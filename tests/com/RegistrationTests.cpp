@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <comdef.h>
+#include <sddl.h>
 
+#include <chrono>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -56,9 +58,19 @@ protected:
             HKEY interfaces = nullptr;
             if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Interface", 0, KEY_ALL_ACCESS | view, &interfaces) != ERROR_SUCCESS)
                 continue;
-            for (const GUID* iid : eventInterfaces) RegDeleteTreeW(interfaces, guidString(*iid).c_str());
+            for (const GUID* iid : eventInterfaces) {
+                deleteLink(interfaces, guidString(*iid) + L"\\loop");  // RegDeleteTreeW would follow it round
+                RegDeleteTreeW(interfaces, guidString(*iid).c_str());
+            }
             RegCloseKey(interfaces);
         }
+    }
+    /// Deletes the registry link `name` of `parent` itself, not what it leads to.
+    static void deleteLink(HKEY parent, const std::wstring& name) {
+        HKEY link = nullptr;
+        if (RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, DELETE, &link) != ERROR_SUCCESS) return;
+        RegDeleteKeyW(link, L"");
+        RegCloseKey(link);
     }
     static void expectNothingRegistered() {
         EXPECT_FALSE(classesKeyExists(typeLibKey()));
@@ -138,6 +150,57 @@ TEST_F(RegistrationBesideTheDriver, InterfaceKeysOfAnotherComponent_StayExactlyA
     // A second unregistration finds nothing of its own and changes nothing.
     Registrar(dravloDllPath()).unregisterServer();
     expectUnchanged();
+}
+
+// Keys under the driver's key that would send saving round a loop or down a
+// long chain, or that could not be written back: both entry points fail at
+// once and change nothing. A chain as deep as the limit is kept as it was.
+TEST_F(RegistrationBesideTheDriver, KeysThatSavingCannotTake_FailAtOnceAndChangeNothing) {
+    std::wstring limit = L"k", longChain = L"k";
+    for (int i = 1; i < Dravlo::MaxSavedDepth; ++i) limit += L"\\k";
+    for (int i = 1; i < 500; ++i) longChain += L"\\k";
+    const struct {
+        const wchar_t* name;
+        std::wstring subKey;
+        DWORD options;
+        HRESULT expected;
+    } cases[] = {
+        {L"a link back to the key", L"loop", REG_OPTION_CREATE_LINK, Dravlo::LinkedKeyResult},
+        {L"500 keys deep", longChain, 0, Dravlo::DeepKeyResult},
+        {L"one key deeper than the limit", limit + L"\\k", 0, Dravlo::DeepKeyResult},
+        {L"a key it may not write", L"locked", 0, E_ACCESSDENIED},
+        {L"as deep as the limit", limit, 0, S_OK},
+    };
+    const std::wstring driverKey = interfaceKey(DIID__IAxisJogDialEvents);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HKEY driver = nullptr, planted = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, driverKey.c_str(), 0, KEY_ALL_ACCESS, &driver));
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(driver, c.subKey.c_str(), 0, nullptr, c.options, KEY_ALL_ACCESS,
+                                                 nullptr, &planted, nullptr));
+        const std::wstring target = L"\\Registry\\Machine\\Software\\Classes\\" + driverKey;
+        if (c.options == REG_OPTION_CREATE_LINK)
+            RegSetValueExW(planted, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+                           static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+        PSECURITY_DESCRIPTOR readOnly = nullptr;
+        if (c.expected == E_ACCESSDENIED && ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                                L"D:(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly, nullptr)) {
+            RegSetKeySecurity(planted, DACL_SECURITY_INFORMATION, readOnly);
+            LocalFree(readOnly);
+        }
+        RegCloseKey(planted);
+
+        const auto started = std::chrono::steady_clock::now();
+        Registrar dravlo(dravloDllPath());
+        EXPECT_EQ(c.expected, dravlo.registerServer());
+        EXPECT_EQ(c.expected, dravlo.unregisterServer());
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+        EXPECT_FALSE(classesKeyExists(typeLibKey()));
+        deleteLink(driver, c.subKey);
+        RegDeleteTreeW(driver, c.subKey.substr(0, c.subKey.find(L'\\')).c_str());
+        RegCloseKey(driver);
+        expectUnchanged();
+    }
 }
 
 TEST_F(RegistrationBesideTheDriver, KeysThatCannotBeWrittenBack_FailTheRegistration) {
