@@ -389,6 +389,7 @@ TEST(AxisSession, MalformedText_GivesLineAndReason) {
         {"jogdial 1 ButtonDown 1\n", 1, "no such device: 1"},
         {"jogdial 0 ButtonDown\n", 1, "missing value"},
         {"jogdial 0 ButtonDown 1 2\n", 1, "unexpected 2"},
+        {"jogdial 0 JogMove +-5\n", 1, "value is not a number: +-5"},
         {"jogdial 0 ButtonUp 1\ndevices keypad 2\n", 2, "devices after the first event"},
         {"devices mouse 1\n", 1, "devices needs jogdial or keypad"},
         {"devices keypad 17\n", 1, "device count out of range 0..16: 17"},
