@@ -140,7 +140,8 @@ HRESULT STDMETHODCALLTYPE EventSink::Invoke(DISPID member, REFIID, LCID, WORD, D
         const VARTYPE type = (event.withErrorInfo && p == 2) ? VT_BSTR : VT_I4;
         values[p] = coerce(slots[slot], type, locals[p]);
         if (values[p] == nullptr) {
-            if (argumentError != nullptr) *argumentError = slot;
+            // The caller's index into rgvarg, which a named argument makes differ from the slot.
+            if (argumentError != nullptr) *argumentError = static_cast<UINT>(slots[slot] - params->rgvarg);
             return DISP_E_TYPEMISMATCH;
         }
     }

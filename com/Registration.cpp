@@ -79,8 +79,13 @@ constexpr DWORD MaxValueName = 16384;
 
 HRESULT fromStatus(LSTATUS status) noexcept { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
 
-/// Reads `key` with everything below it into `tree`. Throws std::bad_alloc.
-LSTATUS readTree(HKEY key, KeyTree& tree) {
+LSTATUS setRegistryValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) {
+    return RegSetValueExW(key, name, 0, type, data, size);
+}
+
+/// Reads the values of `key` and the names of its subkeys (each with an empty
+/// tree) into `tree`. Throws std::bad_alloc.
+LSTATUS readLevel(HKEY key, KeyTree& tree) {
     std::wstring name(MaxValueName, L'\0');
     for (DWORD i = 0;; ++i) {
         DWORD nameLength = MaxValueName, type = 0, size = 0;
@@ -98,24 +103,57 @@ LSTATUS readTree(HKEY key, KeyTree& tree) {
         LSTATUS status = RegEnumKeyExW(key, i, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS) return status;
-        HKEY raw = nullptr;
-        std::wstring subName = name.substr(0, nameLength);
-        status = RegOpenKeyExW(key, subName.c_str(), 0, KEY_READ, &raw);
-        if (status != ERROR_SUCCESS) return status;
-        UniqueRegKey sub(raw);
-        tree.subKeys.push_back({std::move(subName), KeyTree{}});
-        status = readTree(sub.get(), tree.subKeys.back().tree);
-        if (status != ERROR_SUCCESS) return status;
+        tree.subKeys.push_back({name.substr(0, nameLength), KeyTree{}});
     }
     return ERROR_SUCCESS;
 }
 
+/// Opens the key `name` of `parent` itself, never one it links to: a link is
+/// refused (LinkedKeyResult's status), whether it loops back, leads out of the
+/// tree or nowhere.
+LSTATUS openUnlinked(HKEY parent, const wchar_t* name, REGSAM access, UniqueRegKey& key) {
+    HKEY raw = nullptr;
+    const LSTATUS status = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access, &raw);
+    key.reset(status == ERROR_SUCCESS ? raw : nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    // A link is a key whose only purpose is this value.
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(key.get(), L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+        type == REG_LINK)
+        return HRESULT_CODE(LinkedKeyResult);
+    return ERROR_SUCCESS;
+}
+
+/// Reads `key` with everything below it, at most `depth` levels down, into
+/// `tree`; a link or a deeper key anywhere fails it. Throws std::bad_alloc.
+LSTATUS readTree(HKEY key, KeyTree& tree, int depth) {
+    LSTATUS status = readLevel(key, tree);
+    if (status == ERROR_SUCCESS && !tree.subKeys.empty() && depth == 0) status = HRESULT_CODE(DeepKeyResult);
+    for (auto it = tree.subKeys.begin(); status == ERROR_SUCCESS && it != tree.subKeys.end(); ++it) {
+        UniqueRegKey sub;
+        if ((status = openUnlinked(key, it->name.c_str(), KEY_READ, sub)) == ERROR_SUCCESS)
+            status = readTree(sub.get(), it->tree, depth - 1);
+    }
+    return status;
+}
+
+/// Opens `name` of `parent` and every key of `tree` below it for all that
+/// writing it back may take: values set and deleted, subkeys made and deleted.
+LSTATUS openForRestore(HKEY parent, const wchar_t* name, REGSAM view, const KeyTree& tree) {
+    UniqueRegKey key;
+    LSTATUS status = openUnlinked(parent, name, KEY_READ | KEY_WRITE | DELETE | view, key);
+    for (auto it = tree.subKeys.begin(); status == ERROR_SUCCESS && it != tree.subKeys.end(); ++it)
+        status = openForRestore(key.get(), it->name.c_str(), 0, it->tree);
+    return status;
+}
+
 /// Makes `key` hold exactly `tree`: values and subkeys that are not in it go,
-/// those that differ are written back, the rest is left untouched. Throws
+/// those that differ are written back (values through `writeValue`), the rest
+/// is left untouched. Each level is read once, as it is written. Throws
 /// std::bad_alloc.
-LSTATUS writeTree(HKEY key, const KeyTree& tree) {
+LSTATUS writeTree(HKEY key, const KeyTree& tree, ValueWriter writeValue) {
     KeyTree now;
-    LSTATUS status = readTree(key, now);
+    LSTATUS status = readLevel(key, now);
     if (status != ERROR_SUCCESS) return status;
     for (const KeyTree::Value& value : now.values) {
         bool kept = false;
@@ -127,8 +165,8 @@ LSTATUS writeTree(HKEY key, const KeyTree& tree) {
         for (const KeyTree::Value& value : now.values)
             same |= _wcsicmp(wanted.name.c_str(), value.name.c_str()) == 0 && value.type == wanted.type &&
                     value.data == wanted.data;
-        if (!same && (status = RegSetValueExW(key, wanted.name.c_str(), 0, wanted.type, wanted.data.data(),
-                                              static_cast<DWORD>(wanted.data.size()))) != ERROR_SUCCESS)
+        if (!same && (status = writeValue(key, wanted.name.c_str(), wanted.type, wanted.data.data(),
+                                          static_cast<DWORD>(wanted.data.size()))) != ERROR_SUCCESS)
             return status;
     }
     for (const auto& [name, sub] : now.subKeys) {
@@ -141,7 +179,7 @@ LSTATUS writeTree(HKEY key, const KeyTree& tree) {
         status = RegCreateKeyExW(key, name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &raw, nullptr);
         if (status != ERROR_SUCCESS) return status;
         UniqueRegKey opened(raw);
-        if ((status = writeTree(opened.get(), sub)) != ERROR_SUCCESS) return status;
+        if ((status = writeTree(opened.get(), sub, writeValue)) != ERROR_SUCCESS) return status;
     }
     return ERROR_SUCCESS;
 }
@@ -162,8 +200,13 @@ std::wstring guidText(REFGUID guid) {
 /// naming this library are its own and left to the calls.
 class ForeignInterfaceKeys {
 public:
+    /// Keys are written back with `writeValue` setting their values.
+    explicit ForeignInterfaceKeys(ValueWriter writeValue) noexcept : writeValue_(writeValue) {}
     /// Saves the foreign keys of the interfaces `library` describes.
     HRESULT save(ITypeLib* library) noexcept;
+    /// Whether every saved key can be written back and what lies below it
+    /// deleted; the first key that cannot, before anything has changed.
+    HRESULT checkRestorable() const noexcept;
     /// Writes every saved key back as it was saved; the first failure.
     HRESULT restore() noexcept;
 
@@ -174,6 +217,7 @@ private:
         KeyTree tree;
     };
     HRESULT saveIfForeign(REGSAM view, const std::wstring& name, const std::wstring& libraryId);
+    ValueWriter writeValue_;
     std::vector<Saved> saved_;
 };
 
@@ -203,18 +247,30 @@ HRESULT ForeignInterfaceKeys::save(ITypeLib* library) noexcept {
 }
 
 HRESULT ForeignInterfaceKeys::saveIfForeign(REGSAM view, const std::wstring& name, const std::wstring& libraryId) {
-    HKEY raw = nullptr;
-    LSTATUS status = RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ | view, &raw);
+    UniqueRegKey key;
+    LSTATUS status = openUnlinked(HKEY_CLASSES_ROOT, name.c_str(), KEY_READ | view, key);
     if (status == ERROR_FILE_NOT_FOUND) return S_OK;
     if (status != ERROR_SUCCESS) return fromStatus(status);
-    UniqueRegKey key(raw);
+    UniqueRegKey typeLib;
+    status = openUnlinked(key.get(), L"TypeLib", KEY_READ, typeLib);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return fromStatus(status);
     wchar_t named[40] = {};
     DWORD size = sizeof(named) - sizeof(wchar_t);
-    status = RegGetValueW(key.get(), L"TypeLib", nullptr, RRF_RT_REG_SZ, nullptr, named, &size);
-    if (status == ERROR_SUCCESS && _wcsicmp(named, libraryId.c_str()) == 0) return S_OK;  // ours
+    if (status == ERROR_SUCCESS &&
+        RegGetValueW(typeLib.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, named, &size) == ERROR_SUCCESS &&
+        _wcsicmp(named, libraryId.c_str()) == 0)
+        return S_OK;  // ours
     Saved saved{view, name, {}};
-    if ((status = readTree(key.get(), saved.tree)) != ERROR_SUCCESS) return fromStatus(status);
+    if ((status = readTree(key.get(), saved.tree, MaxSavedDepth)) != ERROR_SUCCESS) return fromStatus(status);
     saved_.push_back(std::move(saved));
+    return S_OK;
+}
+
+HRESULT ForeignInterfaceKeys::checkRestorable() const noexcept {
+    for (const Saved& saved : saved_) {
+        const LSTATUS status = openForRestore(HKEY_CLASSES_ROOT, saved.name.c_str(), saved.view, saved.tree);
+        if (status != ERROR_SUCCESS) return fromStatus(status);
+    }
     return S_OK;
 }
 
@@ -227,7 +283,7 @@ HRESULT ForeignInterfaceKeys::restore() noexcept {
                                              KEY_READ | KEY_WRITE | saved.view, nullptr, &raw, nullptr);
             if (status == ERROR_SUCCESS) {
                 UniqueRegKey key(raw);
-                status = writeTree(key.get(), saved.tree);
+                status = writeTree(key.get(), saved.tree, writeValue_);
             }
             if (status != ERROR_SUCCESS && SUCCEEDED(result)) result = fromStatus(status);
         }
@@ -272,7 +328,9 @@ std::size_t helpDirectoryLength(const wchar_t* helpFile) noexcept {
     return length;
 }
 
-HRESULT registerServer(HINSTANCE module) noexcept {
+HRESULT registerServer(HINSTANCE module) noexcept { return registerServer(module, setRegistryValue); }
+
+HRESULT registerServer(HINSTANCE module, ValueWriter writeValue) noexcept {
     SystemLocaleScope locale;
     // The class table holds no class, so there is nothing to register but the
     // type library.
@@ -292,8 +350,8 @@ HRESULT registerServer(HINSTANCE module) noexcept {
         directory[length] = L'\0';
         helpDirectory = directory;
     }
-    ForeignInterfaceKeys foreign;
-    if (FAILED(hr = foreign.save(library.get()))) return hr;
+    ForeignInterfaceKeys foreign(writeValue);
+    if (FAILED(hr = foreign.save(library.get())) || FAILED(hr = foreign.checkRestorable())) return hr;
     // MinGW declares both names non-const; RegisterTypeLib only reads them.
     hr = RegisterTypeLib(library.get(), path.get(),
                          const_cast<wchar_t*>(helpDirectory));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
@@ -308,8 +366,8 @@ HRESULT unregisterServer(HINSTANCE module) noexcept {
     HRESULT hr = loadModuleTypeLib(module, library, path);
     if (FAILED(hr)) return hr;
 
-    ForeignInterfaceKeys foreign;
-    if (FAILED(hr = foreign.save(library.get()))) return hr;
+    ForeignInterfaceKeys foreign(setRegistryValue);
+    if (FAILED(hr = foreign.save(library.get())) || FAILED(hr = foreign.checkRestorable())) return hr;
     TLIBATTR* attributes = nullptr;
     hr = library->GetLibAttr(&attributes);
     if (FAILED(hr)) return hr;

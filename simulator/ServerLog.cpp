@@ -58,33 +58,68 @@ void report(CallLog& log, const std::wstring& path, const SessionError& error, c
 }
 
 /// What tells one file from another whatever its path is spelt like: its
-/// volume and file index, in hexadecimal; empty when unknown.
-std::wstring fileIdentity(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file, &info)) return {};
+/// volume and file index, in hexadecimal.
+std::wstring fileIdentity(const BY_HANDLE_FILE_INFORMATION& info) {
     wchar_t text[32];
     std::swprintf(text, 32, L"%08lX.%08lX%08lX", info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
     return text;
 }
 
+/// The identity of the file `path` names; empty when unknown.
+std::wstring fileIdentity(const std::wstring& path) {
+    OwnedHandle file = openFile(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING);
+    BY_HANDLE_FILE_INFORMATION info{};
+    return file && GetFileInformationByHandle(file.get(), &info) ? fileIdentity(info) : std::wstring();
+}
+
+constexpr DWORD LogAccess = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+constexpr DWORD LogSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+/// The log `path` itself, never a file that a link there leads to: a file made
+/// now (`created`), else the one that is there. Null when neither opens.
+OwnedHandle openLog(const std::wstring& path, bool& created) {
+    // CREATE_NEW fails on anything at the path, a link included.
+    HANDLE file = CreateFileW(path.c_str(), LogAccess, LogSharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    created = file != INVALID_HANDLE_VALUE;
+    if (!created && GetLastError() == ERROR_FILE_EXISTS)
+        file = CreateFileW(path.c_str(), LogAccess, LogSharing, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+    return OwnedHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
+}
+
+/// True when this process started the log `name` before (a local atom, kept
+/// until the process ends, so it survives the DLL being unloaded and loaded
+/// again); records that it has now.
+bool startedBefore(const std::wstring& name) {
+    if (FindAtomW(name.c_str()) != 0) return true;
+    AddAtomW(name.c_str());
+    return false;
+}
+
 /// Releases a named mutex on destruction when it was acquired.
 class MutexHold {
 public:
-    explicit MutexHold(HANDLE mutex) : mutex_(mutex) {
-        // An owner that died mid-write leaves the mutex abandoned, which gives
-        // it to the next; one stuck in a write is waited for 2 s, no longer.
-        if (mutex_ != nullptr && WaitForSingleObject(mutex_, 2000) == WAIT_TIMEOUT) mutex_ = nullptr;
+    /// Waits `milliseconds` at most. An owner that died mid-write leaves the
+    /// mutex abandoned, which gives it to the next.
+    MutexHold(HANDLE mutex, DWORD milliseconds) : mutex_(mutex) {
+        if (mutex_ != nullptr && WaitForSingleObject(mutex_, milliseconds) == WAIT_TIMEOUT) {
+            mutex_ = nullptr;
+            timedOut_ = true;
+        }
     }
-    /// Takes over ownership already acquired (CreateMutex's initial owner).
+    /// Takes over ownership already acquired (CreateMutex's initial owner); none when null.
     MutexHold(HANDLE mutex, std::adopt_lock_t) : mutex_(mutex) {}
     ~MutexHold() {
         if (mutex_ != nullptr) ReleaseMutex(mutex_);
     }
     MutexHold(const MutexHold&) = delete;
     MutexHold& operator=(const MutexHold&) = delete;
+    /// True when the wait ended without the mutex.
+    bool timedOut() const noexcept { return timedOut_; }
 
 private:
     HANDLE mutex_;
+    bool timedOut_ = false;
 };
 
 }  // namespace
@@ -109,40 +144,46 @@ std::wstring logPathFor(const std::wstring& sessionPath) {
 
 void FileLog::open() {
     opened_ = true;
-    OwnedHandle file = openFile(path_, GENERIC_WRITE | FILE_READ_ATTRIBUTES, OPEN_ALWAYS);
-    if (!file) {
-        tellDebugger("cannot write the log " + narrow(path_) + " (Windows error " + std::to_string(GetLastError()) +
-                     "); its entries are dropped");
-        return;
-    }
-    const std::wstring id = fileIdentity(file.get());
-    if (!sessionPath_.empty() && !id.empty()) {
-        OwnedHandle session = openFile(sessionPath_, FILE_READ_ATTRIBUTES, OPEN_EXISTING);
-        if (session && fileIdentity(session.get()) == id) {
+    for (bool replaced = false;;) {
+        bool created = false;
+        OwnedHandle file = openLog(path_, created);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!file || !GetFileInformationByHandle(file.get(), &info)) {
+            tellDebugger("cannot write the log " + narrow(path_) + " (Windows error " + std::to_string(GetLastError()) +
+                         "); its entries are dropped");
+            return;
+        }
+        // Through a link, or a second name of another file, the log would
+        // write (and replace) a file that somebody else chose.
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1) {
+            tellDebugger("the log " + narrow(path_) + " is a link or a file of more than one name; nothing is logged");
+            return;
+        }
+        const std::wstring name = L"AxisSimulator.log." + fileIdentity(info);
+        if (!sessionPath_.empty() && fileIdentity(sessionPath_) == fileIdentity(info)) {
             tellDebugger("the log " + narrow(path_) + " is the session file; nothing is logged");
             return;
         }
+        // Created owned, so no other process writes before an earlier log is
+        // replaced; an existing one means another process is writing to this
+        // file now.
+        OwnedHandle mutex(CreateMutexW(nullptr, TRUE, (L"Local\\" + name).c_str()));
+        const bool first = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
+        const MutexHold held(first ? mutex.get() : nullptr, std::adopt_lock);
+        // An earlier process's log is never emptied in place (the name may be
+        // somebody else's file): it goes, and this process makes its own.
+        if (!first || startedBefore(name) || created || replaced) {
+            file_ = std::move(file);
+            lock_ = std::move(mutex);
+            return;
+        }
+        // Renamed first, so that its name is free at once even while a reader
+        // holds the old file open; when that fails, the next round appends.
+        file.reset();
+        const std::wstring old = path_ + L".old." + std::to_wstring(GetCurrentProcessId());
+        if (MoveFileExW(path_.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING)) DeleteFileW(old.c_str());
+        replaced = true;
     }
-    file_ = std::move(file);
-    startOnce(id);
-}
-
-void FileLog::startOnce(const std::wstring& id) {
-    if (id.empty()) return;  // appends, as it cannot tell who else writes there
-    const std::wstring name = L"AxisSimulator.log." + id;
-    // Created owned, so no other process writes before the file is emptied;
-    // an existing one means another process is writing to this file now.
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, (L"Local\\" + name).c_str());
-    const bool shared = GetLastError() == ERROR_ALREADY_EXISTS;
-    lock_.reset(mutex);
-    if (!lock_ || shared) return;
-    MutexHold held(lock_.get(), std::adopt_lock);
-    // The process's own record that survives the DLL being unloaded and loaded
-    // again: a local atom, kept until the process ends.
-    if (FindAtomW(name.c_str()) != 0) return;
-    AddAtomW(name.c_str());
-    LARGE_INTEGER start{};
-    if (SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN)) SetEndOfFile(file_.get());
 }
 
 void FileLog::write(std::string_view entry) noexcept {
@@ -154,24 +195,41 @@ void FileLog::write(std::string_view entry) noexcept {
                       now.wSecond, now.wMilliseconds, static_cast<unsigned long>(GetCurrentProcessId()),
                       static_cast<unsigned long>(GetCurrentThreadId()));
     try {
-        std::string line(prefix, static_cast<std::size_t>(length > 0 ? length : 0));
+        const std::string_view stamp(prefix, static_cast<std::size_t>(length > 0 ? length : 0));
         std::lock_guard lock(mutex_);
-        const std::string_view object = entry.substr(0, entry.find('.'));
-        auto step = steps_.find(object);
-        if (step == steps_.end()) step = steps_.emplace(std::string(object), 0).first;
-        line += std::to_string(++step->second);
-        line += ' ';
-        line.append(entry);
-        line += '\n';
+        std::string line = numbered(stamp, entry);
         if (!opened_) open();
         if (!file_) return;
-        MutexHold held(lock_.get());
+        // Writes come from event threads too: another process that holds the
+        // lock stalls none of them for long. The line is dropped instead (its
+        // step stays used, so the gap shows) and counted.
+        const MutexHold held(lock_.get(), LockWaitMilliseconds);
+        if (held.timedOut()) {
+            ++dropped_;
+            return;
+        }
+        if (dropped_ != 0) {
+            line += numbered(stamp, "AxisSimulator.Log:dropped(" + std::to_string(dropped_) + ")");
+            dropped_ = 0;
+        }
         LARGE_INTEGER end{};
         SetFilePointerEx(file_.get(), end, nullptr, FILE_END);
         DWORD written = 0;
         WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     } catch (...) {
     }
+}
+
+std::string FileLog::numbered(std::string_view stamp, std::string_view entry) {
+    const std::string_view object = entry.substr(0, entry.find('.'));
+    auto step = steps_.find(object);
+    if (step == steps_.end()) step = steps_.emplace(std::string(object), 0).first;
+    std::string line(stamp);
+    line += std::to_string(++step->second);
+    line += ' ';
+    line.append(entry);
+    line += '\n';
+    return line;
 }
 
 std::shared_ptr<const Session> loadSession(const std::wstring& sessionPath, CallLog& log) {

@@ -3,9 +3,14 @@
 //
 // Log path: %AXIS_SIMULATOR_LOG% when set; else, with a session file, that
 // file's name with ".log" appended; else %TEMP%\AxisSimulator.log. A path
-// that names the session file itself is refused. The file is emptied once per
+// that names the session file itself, a link or a file of more than one name
+// is refused; a link is never followed. The log starts afresh once per
 // process, by its first entry, unless another process is writing to it at
-// that moment; processes sharing it append whole lines. One line per entry:
+// that moment: an earlier file is deleted and a new one made, never emptied in
+// place. Processes sharing it append whole lines; a line that would wait more
+// than a few milliseconds for another process's is dropped, and the next line
+// written says how many were ("AxisSimulator.Log:dropped(<n>)"). One line per
+// entry:
 //   HH:MM:SS.mmm pid=<process id> thread=<thread id> step=<n> <entry>
 // e.g. "09:15:02.517 pid=41 thread=312 step=7 KeyPadDevice#0.SetBacklight(5,1)",
 // where step counts the entries of one object (the entry's part before its
@@ -39,10 +44,11 @@ using OwnedHandle = std::unique_ptr<void, HandleCloser>;
 
 /// Appends timestamped lines to one file. Thread rule: write() from any
 /// thread; lines never interleave, also with other processes writing to the
-/// same file (a named mutex of that file serialises them). The file is opened
-/// at the first write and closed by the destructor. A file that cannot be
-/// opened, or that is the session file, is reported once to the debugger
-/// output and its entries are dropped; nothing else fails.
+/// same file (a named mutex of that file serialises them; a write waits for it
+/// LockWaitMilliseconds at most, else drops its line). The file is opened at
+/// the first write and closed by the destructor. A file that cannot be opened,
+/// or that is refused (see above), is reported once to the debugger output and
+/// its entries are dropped; nothing else fails.
 class FileLog final : public LogWriter {
 public:
     /// Logs to `path`; `sessionPath` (empty: none) is the session file, which
@@ -52,11 +58,15 @@ public:
     void write(std::string_view entry) noexcept override;
     const std::wstring& path() const noexcept { return path_; }
 
+    /// How long a write waits for another process to finish its line.
+    static constexpr DWORD LockWaitMilliseconds = 5;
+
 private:
+    /// Opens the log, and makes `lock_`; on this process's first use of a log
+    /// that no other process is writing to, replaces an earlier one.
     void open();  // under mutex_
-    /// Makes `lock_`, and empties the file when this is its first use in
-    /// this process and no other process is writing to it.
-    void startOnce(const std::wstring& fileId);
+    /// `entry` as one line, after `stamp`, with its object's next step. Under mutex_.
+    std::string numbered(std::string_view stamp, std::string_view entry);
 
     std::wstring path_;
     std::wstring sessionPath_;
@@ -65,6 +75,7 @@ private:
     OwnedHandle file_;                                         // null when not opened or refused
     OwnedHandle lock_;                                         // the file's named mutex; null when it could not be made
     std::map<std::string, unsigned long, std::less<>> steps_;  // per object
+    unsigned long dropped_ = 0;                                // lines dropped since the last one written
 };
 
 /// The session of this process: the file named by AXIS_SIMULATOR_SESSION, or

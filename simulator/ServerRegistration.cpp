@@ -38,17 +38,43 @@ OwnedKey openKey(const std::wstring& name) {
     return OwnedKey(key);
 }
 
+/// A registry value as stored: its type and its text (its bytes as UTF-16,
+/// without the terminator), whatever its size.
+struct StoredValue {
+    DWORD type = REG_NONE;
+    std::wstring text;
+};
+
+/// Reads the value `value` (null: the default) of HKCR\`name`; the status of
+/// the read, ERROR_FILE_NOT_FOUND when the key or the value is absent.
+LSTATUS readValue(const std::wstring& name, const wchar_t* value, StoredValue& stored) {
+    HKEY raw = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_QUERY_VALUE, &raw);
+    if (status != ERROR_SUCCESS) return status;
+    const OwnedKey key(raw);
+    // A value that grows between asking its size and reading it is read again.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD size = 0;
+        if ((status = RegQueryValueExW(key.get(), value, nullptr, nullptr, nullptr, &size)) != ERROR_SUCCESS)
+            return status;
+        std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+        status = RegQueryValueExW(key.get(), value, nullptr, &stored.type, reinterpret_cast<BYTE*>(text.data()), &size);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) return status;
+        text.resize(size / sizeof(wchar_t));
+        if (!text.empty() && text.back() == L'\0') text.pop_back();
+        stored.text = std::move(text);
+        return ERROR_SUCCESS;
+    }
+    return ERROR_MORE_DATA;
+}
+
 /// The string value `value` (null: the default) of HKCR\`name`; empty when absent.
 std::wstring stringValue(const std::wstring& name, const wchar_t* value = nullptr) {
-    OwnedKey key = openKey(name);
-    if (!key) return {};
-    wchar_t text[MAX_PATH * 2] = {};
-    DWORD size = sizeof(text) - sizeof(wchar_t);
-    DWORD type = 0;
-    if (RegQueryValueExW(key.get(), value, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
+    StoredValue stored;
+    if (readValue(name, value, stored) != ERROR_SUCCESS || (stored.type != REG_SZ && stored.type != REG_EXPAND_SZ))
         return {};
-    return text;
+    return stored.text;
 }
 
 /// Paths and the values written compare as Windows compares file names.
@@ -58,16 +84,19 @@ bool sameText(const std::wstring& a, const std::wstring& b) {
 
 enum class Owner { Nobody, ThisFile, Another };
 
-/// Whose the class is: another server's when it names another in-process file
-/// or has a LocalServer32; nobody's when it names no server (no key, an empty
-/// one, or one that other tools left values in).
+/// Whose the class is: nobody's only when it has no LocalServer32 and no
+/// in-process server value at all; this file's when that value is the very
+/// string registration writes; another server's otherwise, whatever the value
+/// holds (a longer path, another type, something unreadable).
 Owner ownerOf(REFCLSID clsid, const std::wstring& modulePath) {
     const std::wstring name = classKeyName(clsid);
     if (!openKey(name)) return Owner::Nobody;
     if (openKey(name + L"\\LocalServer32")) return Owner::Another;
-    const std::wstring server = stringValue(name + L"\\InprocServer32");
-    if (server.empty()) return Owner::Nobody;
-    return sameText(server, modulePath) ? Owner::ThisFile : Owner::Another;
+    StoredValue server;
+    const LSTATUS status = readValue(name + L"\\InprocServer32", nullptr, server);
+    if (status == ERROR_FILE_NOT_FOUND) return Owner::Nobody;
+    return status == ERROR_SUCCESS && server.type == REG_SZ && sameText(server.text, modulePath) ? Owner::ThisFile
+                                                                                                 : Owner::Another;
 }
 
 /// HKCR\`name`, created when absent, opened for reading and writing.

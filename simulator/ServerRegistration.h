@@ -2,13 +2,14 @@
 // Registration of the installed simulator: the jog dial and keypad classes as
 // InprocServer32 of this file with ThreadingModel "Both", under
 // HKEY_CLASSES_ROOT\CLSID, and a name for a class key that has none. A class
-// that names another in-process file or has a LocalServer32 belongs to another
-// server and is never taken over: registration then fails with
-// ClassTakenResult and changes nothing. A class key that names no server
-// (empty, or holding only what other tools added) is free. Unregistration,
-// only of a class that names this file, removes the values written while they
-// still hold what was written, then each key left empty; whatever other tools
-// added under the class stays.
+// is free only when it has no LocalServer32 and its InprocServer32 has no
+// default value at all (a class key left empty, or holding only what other
+// tools added); a value that is not the string naming this file, of whatever
+// length or type, is another server's. Another server's class is never taken
+// over: registration then fails with ClassTakenResult and changes nothing.
+// Unregistration, only of a class that names this file, removes the values
+// written while they still hold what was written, then each key left empty;
+// whatever other tools added under the class stays.
 
 #include <windows.h>
 

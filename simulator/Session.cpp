@@ -86,7 +86,8 @@ struct Malformed {
 
 long number(std::string_view word, long low, long high, const char* what) {
     if (word.empty()) throw Malformed{std::string("missing ") + what};
-    if (word.front() == '+') word.remove_prefix(1);
+    // One '+' may lead a number, not a sign after it ("+-5").
+    if (word.front() == '+' && word.substr(1, 1) != "-") word.remove_prefix(1);
     long value = 0;
     auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
     if (error != std::errc() || end != word.data() + word.size())

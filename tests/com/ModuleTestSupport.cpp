@@ -159,6 +159,22 @@ std::wstring copyInto(const std::wstring& directory, const std::wstring& name) {
     return copy;
 }
 
+std::wstring copyToPathOfLength(const std::wstring& root, std::size_t length) {
+    const std::wstring name = L"\\DravloLong.dll";
+    std::wstring path = root;
+    std::size_t remaining = length - root.size() - name.size();
+    while (remaining > 0) {
+        std::size_t take = remaining > 101 ? 101 : remaining;  // a backslash and a name
+        if (remaining - take == 1) --take;
+        path += L"\\" + std::wstring(take - 1, L'd');
+        CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr);
+        remaining -= take;
+    }
+    path += name;
+    CopyFileW(dravloDllPath().c_str(), (L"\\\\?\\" + path).c_str(), FALSE);
+    return path;
+}
+
 void writeEmbeddedTypeLib(const std::wstring& library, const std::wstring& target) {
     HMODULE data = LoadLibraryExW(library.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (data == nullptr) throw failure("cannot map library");

@@ -88,6 +88,10 @@ inline const wchar_t* const userFolders[] = {L"\u0414\u043C\u0438\u0442\u0440\u0
 /// when either step fails.
 std::wstring copyInto(const std::wstring& directory, const std::wstring& name);
 
+/// Copies the built Dravlo.dll into nested directories of `root` so that its
+/// full path is `length` characters long; returns that path.
+std::wstring copyToPathOfLength(const std::wstring& root, std::size_t length);
+
 /// Writes the type library embedded in `library` ("TYPELIB" 1) to `target`.
 void writeEmbeddedTypeLib(const std::wstring& library, const std::wstring& target);
 

@@ -34,6 +34,23 @@ TEST(EntryPoint, ModuleOfThisProgram_InitialisedAndAcceptsTheLoad) {
     EXPECT_EQ(Dravlo::moduleInstance(), Dravlo::currentModule()->GetModuleInstance());
 }
 
+TEST(EntryPoint, UnloadedCopy_GivesBackItsThreadSlots) {
+    ScratchDirectory scratch;
+    const std::wstring copy = ModuleTest::copyInto(scratch.path() + L"\\copy", L"Dravlo.dll");
+    const auto firstFreeSlot = [] {
+        const DWORD index = TlsAlloc();
+        TlsFree(index);
+        return index;
+    };
+    const DWORD before = firstFreeSlot();
+    for (int load = 0; load < 2; ++load) {
+        LoadedLibrary dll(copy);
+        ASSERT_NE(nullptr, dll.get());
+        EXPECT_NE(before, firstFreeSlot()) << "the library took no slot";
+    }
+    EXPECT_EQ(before, firstFreeSlot());
+}
+
 /// The built Dravlo.dll, loaded into this process.
 class LoadedDravlo : public ::testing::Test {
 protected:
@@ -97,6 +114,12 @@ TEST(ModuleFileName, IsTheModulesName_OrTheLoaderError) {
     HRESULT hr = Dravlo::moduleFileName(notAModule, name);
     EXPECT_TRUE(FAILED(hr));
     EXPECT_EQ(HRESULT_FROM_WIN32(GetLastError()), hr);
+
+    // A name that fills the buffer comes back cut (unterminated, on older Windows).
+    ScratchDirectory scratch;
+    LoadedLibrary filling(ModuleTest::copyToPathOfLength(scratch.path(), MAX_PATH));
+    ASSERT_NE(nullptr, filling.get());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), Dravlo::moduleFileName(filling.get(), name));
 }
 
 TEST(ModuleFileName, FolderNamedInAnyScript_ComesBackExactly) {

@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <comdef.h>
+#include <sddl.h>
 
+#include <chrono>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "com/AxisDriver.h"
 #include "com/DravloModule.h"
+#include "com/Registration.h"
 #include "tests/com/ModuleTestSupport.h"
 
 namespace {
@@ -55,9 +58,19 @@ protected:
             HKEY interfaces = nullptr;
             if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Interface", 0, KEY_ALL_ACCESS | view, &interfaces) != ERROR_SUCCESS)
                 continue;
-            for (const GUID* iid : eventInterfaces) RegDeleteTreeW(interfaces, guidString(*iid).c_str());
+            for (const GUID* iid : eventInterfaces) {
+                deleteLink(interfaces, guidString(*iid) + L"\\loop");  // RegDeleteTreeW would follow it round
+                RegDeleteTreeW(interfaces, guidString(*iid).c_str());
+            }
             RegCloseKey(interfaces);
         }
+    }
+    /// Deletes the registry link `name` of `parent` itself, not what it leads to.
+    static void deleteLink(HKEY parent, const std::wstring& name) {
+        HKEY link = nullptr;
+        if (RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, DELETE, &link) != ERROR_SUCCESS) return;
+        RegDeleteKeyW(link, L"");
+        RegCloseKey(link);
     }
     static void expectNothingRegistered() {
         EXPECT_FALSE(classesKeyExists(typeLibKey()));
@@ -83,32 +96,45 @@ TEST_F(Registration, RegisterThenUnregister_LeavesNoRegistration) {
     EXPECT_EQ(systemUnknownKey, classesKeyExists(interfaceKey(IID_IUnknown)));
 }
 
-TEST_F(Registration, InterfaceKeysOfAnotherComponent_StayExactlyAsTheyWere) {
-    // The Axis driver's keys for its event interfaces, in both registry views,
-    // as its own setup writes them: its own type library, a proxy, a value.
-    std::string driverKeys = "Windows Registry Editor Version 5.00\r\n";
-    for (const GUID* iid : {&DIID__IAxisJogDialEvents, &DIID__IAxisKeyPadEvents}) {
-        const std::wstring wide = L"[HKEY_CLASSES_ROOT\\" + interfaceKey(*iid);
-        const std::string key(wide.begin(), wide.end());
-        driverKeys += "\r\n" + key + "]\r\n@=\"Axis driver events\"\r\n\"Installer\"=dword:00000007\r\n\r\n" + key +
-                      "\\TypeLib]\r\n@=\"{0D5C2E66-7F43-4C4B-9A3A-1C2B3D4E5F60}\"\r\n\"Version\"=\"3.2\"\r\n\r\n" +
-                      key + "\\ProxyStubClsid32]\r\n@=\"{00020424-0000-0000-C000-000000000046}\"\r\n";
+/// The Axis driver's keys for its event interfaces, in both registry views,
+/// as its own setup writes them: its own type library, a proxy, a value. The
+/// keypad's key has no name and its TypeLib no version, both of which
+/// RegisterTypeLib writes.
+class RegistrationBesideTheDriver : public Registration {
+protected:
+    void SetUp() override {
+        Registration::SetUp();
+        std::string driverKeys = "Windows Registry Editor Version 5.00\r\n";
+        for (const GUID* iid : {&DIID__IAxisJogDialEvents, &DIID__IAxisKeyPadEvents}) {
+            const bool named = iid == &DIID__IAxisJogDialEvents;
+            const std::wstring wide = L"[HKEY_CLASSES_ROOT\\" + interfaceKey(*iid);
+            const std::string key(wide.begin(), wide.end());
+            driverKeys += "\r\n" + key + "]\r\n" + (named ? "@=\"Axis driver events\"\r\n" : "") +
+                          "\"Installer\"=dword:00000007\r\n\r\n" + key +
+                          "\\TypeLib]\r\n@=\"{0D5C2E66-7F43-4C4B-9A3A-1C2B3D4E5F60}\"\r\n" +
+                          (named ? "\"Version\"=\"3.2\"\r\n" : "") + "\r\n" + key +
+                          "\\ProxyStubClsid32]\r\n@=\"{00020424-0000-0000-C000-000000000046}\"\r\n";
+        }
+        const std::wstring file = scratch.path() + L"\\driver.reg";
+        std::ofstream(std::string(file.begin(), file.end()), std::ios::binary) << driverKeys;
+        for (const wchar_t* view : {L" /reg:64", L" /reg:32"})
+            ASSERT_EQ(0u, runAndWait(L"reg.exe import \"" + file + L"\"" + view));
+        before = exported();
+        for (const std::string& key : before) ASSERT_NE("", key) << "not imported";
     }
-    ScratchDirectory scratch;
-    const std::wstring file = scratch.path() + L"\\driver.reg";
-    std::ofstream(std::string(file.begin(), file.end()), std::ios::binary) << driverKeys;
-    const auto exported = [] {
+    static std::vector<std::string> exported() {
         std::vector<std::string> keys;
         for (const GUID* iid : {&DIID__IAxisJogDialEvents, &DIID__IAxisKeyPadEvents})
             for (int bits : {64, 32}) keys.push_back(exportedClassesKey(interfaceKey(*iid), bits));
         return keys;
-    };
-    for (const wchar_t* view : {L" /reg:64", L" /reg:32"})
-        ASSERT_EQ(0u, runAndWait(L"reg.exe import \"" + file + L"\"" + view));
-    const std::vector<std::string> before = exported();
-    for (const std::string& key : before) ASSERT_NE("", key) << "not imported";
-    const auto expectUnchanged = [&] { EXPECT_EQ(before, exported()); };
+    }
+    void expectUnchanged() const { EXPECT_EQ(before, exported()); }
 
+    ScratchDirectory scratch;
+    std::vector<std::string> before;
+};
+
+TEST_F(RegistrationBesideTheDriver, InterfaceKeysOfAnotherComponent_StayExactlyAsTheyWere) {
     const std::wstring quoted = L"\"" + dravloDllPath() + L"\"";
     ASSERT_EQ(0u, runAndWait(L"regsvr32.exe /s " + quoted));
     EXPECT_EQ(dravloDllPath(), registeredFile());
@@ -124,6 +150,65 @@ TEST_F(Registration, InterfaceKeysOfAnotherComponent_StayExactlyAsTheyWere) {
     // A second unregistration finds nothing of its own and changes nothing.
     Registrar(dravloDllPath()).unregisterServer();
     expectUnchanged();
+}
+
+// Keys under the driver's key that would send saving round a loop or down a
+// long chain, or that could not be written back: both entry points fail at
+// once and change nothing. A chain as deep as the limit is kept as it was.
+TEST_F(RegistrationBesideTheDriver, KeysThatSavingCannotTake_FailAtOnceAndChangeNothing) {
+    std::wstring limit = L"k", longChain = L"k";
+    for (int i = 1; i < Dravlo::MaxSavedDepth; ++i) limit += L"\\k";
+    for (int i = 1; i < 500; ++i) longChain += L"\\k";
+    const struct {
+        const wchar_t* name;
+        std::wstring subKey;
+        DWORD options;
+        HRESULT expected;
+    } cases[] = {
+        {L"a link back to the key", L"loop", REG_OPTION_CREATE_LINK, Dravlo::LinkedKeyResult},
+        {L"500 keys deep", longChain, 0, Dravlo::DeepKeyResult},
+        {L"one key deeper than the limit", limit + L"\\k", 0, Dravlo::DeepKeyResult},
+        {L"a key it may not write", L"locked", 0, E_ACCESSDENIED},
+        {L"as deep as the limit", limit, 0, S_OK},
+    };
+    const std::wstring driverKey = interfaceKey(DIID__IAxisJogDialEvents);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HKEY driver = nullptr, planted = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, driverKey.c_str(), 0, KEY_ALL_ACCESS, &driver));
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(driver, c.subKey.c_str(), 0, nullptr, c.options, KEY_ALL_ACCESS,
+                                                 nullptr, &planted, nullptr));
+        const std::wstring target = L"\\Registry\\Machine\\Software\\Classes\\" + driverKey;
+        if (c.options == REG_OPTION_CREATE_LINK)
+            RegSetValueExW(planted, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+                           static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+        PSECURITY_DESCRIPTOR readOnly = nullptr;
+        if (c.expected == E_ACCESSDENIED && ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                                L"D:(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly, nullptr)) {
+            RegSetKeySecurity(planted, DACL_SECURITY_INFORMATION, readOnly);
+            LocalFree(readOnly);
+        }
+        RegCloseKey(planted);
+
+        const auto started = std::chrono::steady_clock::now();
+        Registrar dravlo(dravloDllPath());
+        EXPECT_EQ(c.expected, dravlo.registerServer());
+        EXPECT_EQ(c.expected, dravlo.unregisterServer());
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+        EXPECT_FALSE(classesKeyExists(typeLibKey()));
+        deleteLink(driver, c.subKey);
+        RegDeleteTreeW(driver, c.subKey.substr(0, c.subKey.find(L'\\')).c_str());
+        RegCloseKey(driver);
+        expectUnchanged();
+    }
+}
+
+TEST_F(RegistrationBesideTheDriver, KeysThatCannotBeWrittenBack_FailTheRegistration) {
+    LoadedLibrary dll(dravloDllPath());
+    const Dravlo::ValueWriter failing = [](HKEY, const wchar_t*, DWORD, const BYTE*, DWORD) -> LSTATUS {
+        return ERROR_WRITE_FAULT;
+    };
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), Dravlo::registerServer(dll.get(), failing));
 }
 
 TEST_F(Registration, ThreadLocale_IsRestoredByBothEntryPoints) {
@@ -195,30 +280,12 @@ TEST_F(RegistrationOfCopy, NeitherLoadable_BothFailAndNothingChanges) {
     EXPECT_EQ(locale, GetThreadLocale());
 }
 
-/// Copies Dravlo.dll into nested directories of `root` so that its full path
-/// is `length` characters long; returns that path.
-std::wstring copyToPathOfLength(const std::wstring& root, std::size_t length) {
-    const std::wstring name = L"\\DravloLong.dll";
-    std::wstring path = root;
-    std::size_t remaining = length - root.size() - name.size();
-    while (remaining > 0) {
-        std::size_t take = remaining > 101 ? 101 : remaining;  // a backslash and a name
-        if (remaining - take == 1) --take;
-        path += L"\\" + std::wstring(take - 1, L'd');
-        CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr);
-        remaining -= take;
-    }
-    path += name;
-    CopyFileW(dravloDllPath().c_str(), (L"\\\\?\\" + path).c_str(), FALSE);
-    return path;
-}
-
 TEST_F(Registration, LibraryPathOf260OrMore_FailsWithInsufficientBuffer) {
     ScratchDirectory scratch;
     ASSERT_LT(scratch.path().size() + 20, 259u);
     for (std::size_t length : {259u, 260u, 300u}) {
         SCOPED_TRACE(length);
-        std::wstring path = copyToPathOfLength(scratch.path(), length);
+        std::wstring path = ModuleTest::copyToPathOfLength(scratch.path(), length);
         ASSERT_EQ(length, path.size());
         Registrar registrar(path);
         ASSERT_NE(nullptr, registrar.dll.get()) << "cannot load from a long path";

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "com/DeliveryRundown.h"
+#include "com/ThreadSlot.h"
 
 namespace {
 
@@ -208,6 +209,19 @@ TEST(DeliveryRundown, DeliveriesRacingTeardown_FreedOnceAndNeverUnderADelivery) 
     for (std::thread& thread : deliveries) thread.join();
     std::printf("rundown race: %d rounds, %d freed by the last delivery to leave\n", Rounds, freedByTheLastDelivery);
     EXPECT_GT(freedByTheLastDelivery, 0) << "no teardown met a delivery";
+}
+
+// The rundown's frames live in a thread slot. A slot that cannot hold a value
+// must say so, for the library then refuses to load.
+TEST(ThreadSlot, OnePastTheLast_FailsAndIsReported) {
+    std::vector<std::unique_ptr<Dravlo::ThreadSlot>> slots;
+    int value = 0;
+    do {
+        ASSERT_LT(slots.size(), 5000u) << "slots never ran out";
+        slots.push_back(std::make_unique<Dravlo::ThreadSlot>());
+        slots.back()->set(&value);
+    } while (slots.back()->get() == &value);
+    EXPECT_TRUE(Dravlo::ThreadSlot::anyFailed());
 }
 
 }  // namespace

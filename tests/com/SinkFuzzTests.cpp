@@ -231,7 +231,7 @@ Expected predictInvoke(const SinkTable& table, const FakeNode& node, DISPID memb
         if (V_VT(&given) != type) {
             if (FAILED(VariantCopy(&copy, const_cast<VARIANT*>(&given))) ||
                 FAILED(VariantChangeType(&converted, &copy, 0, type)))
-                return {DISP_E_TYPEMISMATCH, slot};
+                return {DISP_E_TYPEMISMATCH, argumentOfSlot[slot]};  // its index in rgvarg
             value = &converted;
         }
         if (parameter == 0) call.first = V_I4(value);

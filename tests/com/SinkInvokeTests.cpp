@@ -89,7 +89,7 @@ TEST_F(SinkInvoke, OtherTypes_AreCoercedAndCallerVariantsKept) {
     EXPECT_EQ(VT_I2, V_VT(&small));
 }
 
-TEST_F(SinkInvoke, UnconvertibleArgument_GivesTypeMismatchNamingItsSlot) {
+TEST_F(SinkInvoke, UnconvertibleArgument_GivesTypeMismatchNamingItsArgument) {
     auto sink = makeSink<__Impl__IAxisJogDialEvents>(receiver, node);
     struct Case {
         DISPID member;
@@ -108,6 +108,14 @@ TEST_F(SinkInvoke, UnconvertibleArgument_GivesTypeMismatchNamingItsSlot) {
         EXPECT_EQ(c.slot, argumentError);
         EXPECT_EQ(DISP_E_TYPEMISMATCH, invoke(sink.get(), c.member, c.args, nullptr));
     }
+    // A named argument is named by its index in rgvarg, not by its slot.
+    _variant_t named[2] = {_variant_t(L"x"), _variant_t(2L)};  // jogDialId, buttonIndex
+    DISPID positions[2] = {0, 1};
+    DISPPARAMS params{named, positions, 2, 2};
+    UINT argumentError = 0xDEADBEEF;
+    EXPECT_EQ(DISP_E_TYPEMISMATCH,
+              sink->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, &argumentError));
+    EXPECT_EQ(0u, argumentError);
     EXPECT_TRUE(receiver.calls().empty());
     UINT untouched = 0xDEADBEEF;
     EXPECT_EQ(S_OK, invoke(sink.get(), 1, {1L, 2L}, &untouched));

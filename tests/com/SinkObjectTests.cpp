@@ -162,6 +162,12 @@ TEST_F(SinkObject, TypeInfo_IsTheDispinterfaceOfTheSink) {
         EXPECT_TRUE(IsEqualGUID(*diid, attributes->guid));
         EXPECT_EQ(TKIND_DISPATCH, attributes->typekind);
         info->ReleaseTypeAttr(attributes);
+        // The sinks hold their library: the last answer released never frees it (see SinkSupport.cpp).
+        ITypeLib* library = nullptr;
+        UINT index = 0;
+        ASSERT_EQ(S_OK, info->GetContainingTypeLib(&library, &index));
+        info.reset();
+        EXPECT_LT(0u, library->Release());
     }
 }
 

@@ -2,6 +2,7 @@
 // injection, connection points, event delivery and registration.
 
 #include "simulator/AxisSimulator.h"
+#include "simulator/ServerLog.h"
 #include "simulator/Session.h"
 #include "simulator/SessionPlayer.h"
 #include "tests/com/RecordingSink.h"
@@ -10,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -323,10 +325,36 @@ TEST(AxisSession, LargeRepeats_TakeMemoryOfTheTextNotOfThePlaying) {
     AxisSim::SessionWalk walk(session);
     while (walk.next() != nullptr) ++events;
     EXPECT_EQ(AxisSim::Session::MaxSteps, events);
+    // The cap holds for a session without repeats as well: it may reach it, not pass it.
+    std::string flat;
+    for (std::size_t i = 0; i < AxisSim::Session::MaxSteps; ++i) flat += "wait 1\n";
+    EXPECT_EQ(AxisSim::Session::MaxSteps, parsedOk(AxisSim::parseSession(flat)).steps.size());
+    auto tooLong = AxisSim::parseSession(flat + "wait 1\n");
+    ASSERT_TRUE(std::holds_alternative<AxisSim::SessionError>(tooLong));
+    EXPECT_EQ(100001, std::get<AxisSim::SessionError>(tooLong).line);
 
     // A cut never splits a character: "é" is two bytes, the second would be the 1025th.
     auto accented = AxisSim::parseSession("keypad 0 Error 1 " + std::string(1023, 'a') + "\xC3\xA9" + "\n");
     EXPECT_EQ(std::string(1023, 'a'), parsedOk(accented).texts.at(0));
+}
+
+TEST(AxisSession, FileLargerThanTheLimit_ReportedAndNothingPlays) {
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    ASSERT_TRUE(length > 0 && length <= MAX_PATH);
+    const std::wstring path = std::wstring(folder, length) + L"dravlo-size-" + std::to_wstring(GetCurrentProcessId());
+    for (std::size_t size : {AxisSim::MaxSessionBytes, AxisSim::MaxSessionBytes + 1}) {
+        std::string text = "keypad 0 ButtonDown 1\n";
+        text.resize(size, '#');
+        std::ofstream(std::string(path.begin(), path.end()), std::ios::binary) << text;
+        AxisSim::CallLog log;
+        const auto session = AxisSim::loadSession(path, log);
+        const bool fits = size <= AxisSim::MaxSessionBytes;
+        EXPECT_EQ(fits ? 1u : 0u, session->steps.size()) << size;
+        EXPECT_EQ(fits ? 0u : 1u, log.count("AxisSimulator.Session:error " + std::string(path.begin(), path.end()) +
+                                            ":0: too large: more than 1048576 bytes"));
+    }
+    DeleteFileW(path.c_str());
 }
 
 /// `text` as UTF-16 bytes with their byte-order mark.
@@ -361,9 +389,11 @@ TEST(AxisSession, MalformedText_GivesLineAndReason) {
         {"jogdial 1 ButtonDown 1\n", 1, "no such device: 1"},
         {"jogdial 0 ButtonDown\n", 1, "missing value"},
         {"jogdial 0 ButtonDown 1 2\n", 1, "unexpected 2"},
+        {"jogdial 0 JogMove +-5\n", 1, "value is not a number: +-5"},
         {"jogdial 0 ButtonUp 1\ndevices keypad 2\n", 2, "devices after the first event"},
         {"devices mouse 1\n", 1, "devices needs jogdial or keypad"},
         {"panel\npanel on\n", 2, "unexpected on"},
+        {"devices keypad 17\n", 1, "device count out of range 0..16: 17"},
         {"wait 1\nrepeat 2\nwait 1\n", 2, "repeat without end"},
         {"end\n", 1, "end without repeat"},
         {"repeat 10000\nrepeat 10000\nwait 1\nend\nend\n", 5, "too large: more than 100000 steps once repeated"},
