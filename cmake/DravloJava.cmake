@@ -2,7 +2,7 @@
 # with every doclint group (a warning fails the build), and dravlo_add_jar,
 # which packs the library's classes, a native library under
 # natives/<platform>/, the licence and notice under META-INF/ and a manifest
-# with the project's title, version and module name.
+# with the project's title, version, module name and main class (the monitor).
 find_program(DRAVLO_JAVADOC javadoc HINTS ${DRAVLO_JDK_HOME}/bin REQUIRED)
 find_program(DRAVLO_JAR jar HINTS ${DRAVLO_JDK_HOME}/bin REQUIRED)
 
@@ -20,9 +20,10 @@ add_custom_target(dravlo_javadoc ALL DEPENDS ${DRAVLO_JAVADOC_DIR}/index.html)
 
 set(DRAVLO_JAR_MANIFEST ${CMAKE_BINARY_DIR}/java/MANIFEST.MF)
 # The module name is the package's, as the module path expects of an automatic
-# module. Written only when it changes, since the jars depend on it.
+# module; java -jar runs the monitor. Written only when it changes, since the
+# jars depend on it.
 file(CONFIGURE OUTPUT ${DRAVLO_JAR_MANIFEST} CONTENT
-  "Implementation-Title: Dravlo\nImplementation-Version: ${PROJECT_VERSION}\nAutomatic-Module-Name: applet.utils.dravlo\n"
+  "Implementation-Title: Dravlo\nImplementation-Version: ${PROJECT_VERSION}\nAutomatic-Module-Name: applet.utils.dravlo\nMain-Class: applet.utils.dravlo.monitor.Monitor\n"
   @ONLY)
 
 # dravlo_add_jar(<target> <jar file> <native library target>): the

@@ -89,7 +89,7 @@ function(jar_entries out jar)
   set(problems "${problems}" PARENT_SCOPE)
 endfunction()
 set(classes DialEvent DialListener DravloLibrary JogDialDriver KeyCommand KeyEvent KeyListener KeyPadDriver
-  Delivery DriverHandle Extraction JogDial KeyPad LibraryVersion)
+  Delivery DriverHandle Extraction JogDial KeyPad LibraryVersion monitor/Monitor monitor/SessionRecording)
 
 # The jar: the classes, the library for Windows x64 and nothing else.
 set(jar ${prefix}/lib/dravlo-${VERSION}.jar)
@@ -120,9 +120,9 @@ else()
     file(SHA256 ${SCRATCH}/jar/natives/windows-x86_64/Dravlo.dll packed)
   endif()
   expect_equal("Dravlo.dll in the jar is the installed one" "${installed}" "${packed}")
-  file(STRINGS ${SCRATCH}/jar/META-INF/MANIFEST.MF manifest REGEX "^(Implementation-|Automatic-Module-Name)")
+  file(STRINGS ${SCRATCH}/jar/META-INF/MANIFEST.MF manifest REGEX "^(Implementation-|Automatic-Module-Name|Main-Class)")
   expect_equal("jar manifest"
-    "Implementation-Title: Dravlo;Implementation-Version: ${VERSION};Automatic-Module-Name: applet.utils.dravlo"
+    "Implementation-Title: Dravlo;Implementation-Version: ${VERSION};Automatic-Module-Name: applet.utils.dravlo;Main-Class: applet.utils.dravlo.monitor.Monitor"
     "${manifest}")
 endif()
 

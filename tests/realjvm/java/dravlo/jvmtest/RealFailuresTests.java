@@ -9,13 +9,15 @@ import applet.utils.dravlo.KeyPad;
 import applet.utils.dravlo.KeyPadDriver;
 import java.io.File;
 import java.io.IOException;
+import java.util.Arrays;
+import java.util.List;
 import java.util.Locale;
 
 /**
  * Every failure a Java program can meet, as the exception it sees, in a prefix where only
  * Dravlo.dll is registered, run from the installed release: no Axis driver (through the natives,
- * and through the handles, whose cause names COM's reason), listeners without their callback,
- * wrong commands.
+ * through the handles, whose cause names COM's reason, and in the jar's monitor), listeners without
+ * their callback, wrong commands.
  */
 final class RealFailuresTests implements TestGroup {
     /** A key callback with the wrong parameter type is no callback. */
@@ -56,10 +58,28 @@ final class RealFailuresTests implements TestGroup {
         }
         check.equal(name + ".open() without a driver", name + " driver initialization failed",
             thrown == null ? null : thrown.getMessage());
-        check.equal(name + ".open() without a driver: the cause",
-            "creating the Axis " + object + " object: 0x80040154 Class not registered (the Axis device driver is not"
-                + " installed, or it is installed for 32-bit programs only and this JVM is 64-bit)",
+        check.equal(name + ".open() without a driver: the cause", noClass(object),
             thrown == null || thrown.getCause() == null ? null : thrown.getCause().getMessage());
+    }
+
+    private static String noClass(String object) {
+        return "creating the Axis " + object + " object: 0x80040154 Class not registered (the Axis device driver is"
+            + " not installed, or it is installed for 32-bit programs only and this JVM is 64-bit)";
+    }
+
+    /** The jar's monitor without a driver: each failure with COM's reason, on standard error with --json. */
+    private static void monitorWithoutDriver(Check check) throws Exception {
+        RealJvm.MonitorRun monitor = new RealJvm.MonitorRun(null, "--json");
+        check.equal("monitor without a driver: exit status", 2, monitor.end(20000));
+        check.equal("monitor without a driver: no event line", "[]", monitor.out().toString());
+        List<String> err = monitor.err();
+        check.isTrue("monitor without a driver: the library and the JVM first: " + err,
+            err.size() > 2 && err.get(0).startsWith("Dravlo 1.1.0 from ") && err.get(1).startsWith("JVM: Avian"));
+        check.equal("monitor without a driver: why",
+            Arrays.asList("jog dials: cannot open: JogDial driver initialization failed", "  because: " + noClass("jog dial"),
+                "keypads: cannot open: KeyPad driver initialization failed", "  because: " + noClass("keypad"),
+                "neither driver opens: nothing to watch").toString(),
+            RealJvm.slice(err, 2, err.size()).toString());
     }
 
     @Override
@@ -70,6 +90,7 @@ final class RealFailuresTests implements TestGroup {
             String.valueOf(DravloLibrary.loadedFrom()).toLowerCase(Locale.ENGLISH));
         handleWithoutDriver(check, "JogDial", JogDial::open, "jog dial");
         handleWithoutDriver(check, "KeyPad", KeyPad::open, "keypad");
+        monitorWithoutDriver(check);
         final JogDialDriver jogDial = new JogDialDriver();
         final KeyPadDriver keyPad = new KeyPadDriver();
         // Each driver on a thread of its own, as the library asks.

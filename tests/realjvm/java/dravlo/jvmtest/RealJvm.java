@@ -9,7 +9,11 @@ import applet.utils.dravlo.KeyPadDriver;
 import java.io.BufferedReader;
 import java.io.FileReader;
 import java.io.IOException;
+import java.io.InputStream;
+import java.io.InputStreamReader;
+import java.io.OutputStream;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 
 /**
@@ -178,6 +182,80 @@ public final class RealJvm {
         synchronized List<String> events() { return new ArrayList<>(events); }
 
         synchronized List<Thread> threads() { return new ArrayList<>(threads); }
+    }
+
+    /**
+     * The jar's monitor, {@code java -jar} on this JVM (properties {@code dravlo.avian}, {@code
+     * dravlo.jar}) in a process of its own in the current folder; with a session, through cmd.exe,
+     * which sets AXIS_SIMULATOR_SESSION for it (Avian starts processes with the caller's environment).
+     * Collects the lines of standard output and standard error as they come.
+     */
+    static final class MonitorRun {
+        private final Process process;
+        private final List<String> out = new ArrayList<>();
+        private final List<String> err = new ArrayList<>();
+        private final Thread[] readers;
+
+        MonitorRun(String session, String... args) throws IOException {
+            List<String> command = new ArrayList<>();
+            if (session != null)
+                command.addAll(Arrays.asList("cmd.exe", "/c", "set", "AXIS_SIMULATOR_SESSION=" + session, "&&"));
+            command.addAll(Arrays.asList(System.getProperty("dravlo.avian"), "-jar", System.getProperty("dravlo.jar")));
+            command.addAll(Arrays.asList(args));
+            process = Runtime.getRuntime().exec(command.toArray(new String[0]));
+            readers = new Thread[] {reader(process.getInputStream(), out), reader(process.getErrorStream(), err)};
+        }
+
+        private static Thread reader(final InputStream stream, final List<String> lines) {
+            Thread reader = new Thread(() -> {
+                try (BufferedReader in = new BufferedReader(new InputStreamReader(stream))) {
+                    // Avian's readLine ends a line at \r and again at \n.
+                    for (String line = in.readLine(); line != null; line = in.readLine()) {
+                        if (line.isEmpty()) continue;
+                        synchronized (lines) {
+                            lines.add(line);
+                        }
+                    }
+                } catch (IOException ended) {
+                    // The process is gone.
+                }
+            });
+            reader.setDaemon(true);
+            reader.start();
+            return reader;
+        }
+
+        List<String> out() {
+            synchronized (out) {
+                return new ArrayList<>(out);
+            }
+        }
+
+        List<String> err() {
+            synchronized (err) {
+                return new ArrayList<>(err);
+            }
+        }
+
+        /** Presses Enter once `condition` holds, or after `millis` anyway; whether it held. */
+        boolean enterWhen(long millis, Condition condition) throws IOException, InterruptedException {
+            boolean held = await(millis, condition);
+            OutputStream in = process.getOutputStream();
+            in.write('\n');
+            in.flush();
+            return held;
+        }
+
+        /** The exit status once both streams ended within `millis`; -1 (and the process killed) if not. */
+        int end(long millis) throws InterruptedException {
+            long deadline = System.currentTimeMillis() + millis;
+            for (Thread reader : readers) reader.join(Math.max(1, deadline - System.currentTimeMillis()));
+            if (readers[0].isAlive() || readers[1].isAlive()) {
+                process.destroy();
+                return -1;
+            }
+            return process.waitFor();
+        }
     }
 
     static String dial(int type, int shuttle, int direction) {
