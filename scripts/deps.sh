@@ -16,6 +16,7 @@ packages=(
   clang lld                    # the second compiler (windows-clang) and the sanitizer builds
   libclang-rt-dev              # the sanitizers' runtimes
   clang-tidy cppcheck          # static analysis of product code
+  valgrind                     # callgrind: the benchmark's instruction counts (scripts/bench.sh)
 )
 
 missing=()
