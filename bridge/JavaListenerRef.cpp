@@ -1,6 +1,6 @@
 #include "bridge/JavaListenerRef.h"
 
-#include <atomic>
+#include <cassert>
 #include <utility>
 
 #include "bridge/JniLookup.h"
@@ -8,18 +8,20 @@
 
 namespace Dravlo {
 
-// One registered listener. Counted users: the holder while it is current,
-// and each notify running on it; the last one deletes the reference.
+// One registered listener; `next` links the ones waiting to be deleted.
 struct JavaListenerRef::Registration {
     GlobalRef<jobject> listener;
     jmethodID callback;
-    std::atomic<int> users{1};
+    Registration* next = nullptr;
 };
 
-void JavaListenerRef::leave(JNIEnv* env, Registration* registration) noexcept {
-    if (registration == nullptr || registration->users.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-    registration->listener.reset(env);  // on this thread's environment, which may not be the registering one
-    delete registration;
+void JavaListenerRef::destroy(JNIEnv* env, Registration* list) noexcept {
+    while (list != nullptr) {
+        Registration* const next = list->next;
+        list->listener.reset(env);  // on this thread's environment, which may not be the registering one
+        delete list;
+        list = next;
+    }
 }
 
 void JavaListenerRef::registerListener(JNIEnv* env, jobject listener, const std::string& method,
@@ -32,39 +34,50 @@ void JavaListenerRef::registerListener(JNIEnv* env, jobject listener, const std:
     if (!fresh) return;  // out of memory: the JVM's error is pending
     jmethodID callback = JniLookup(env).methodId(fresh.get(), method, signature);
     auto* registration = new Registration{std::move(fresh), callback};
-
-    Registration* previous = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        previous = std::exchange(current_, registration);
-    }
-    leave(env, previous);
+    retire(env, current_.exchange(registration));
 }
 
 void JavaListenerRef::notify(JNIEnv* env, jobject event) {
-    Registration* target = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        target = current_;
-        if (target == nullptr) return;
-        target->users.fetch_add(1, std::memory_order_relaxed);
-    }
-    env->CallVoidMethod(target->listener.get(), target->callback, event);
-    leave(env, target);
+    // Counted in before the read: see the header.
+    state_.fetch_add(Step);
+    if (const Registration* target = current_.load())
+        env->CallVoidMethod(target->listener.get(), target->callback, event);
+    leave(env);
 }
 
-void JavaListenerRef::release(JNIEnv* env) {
-    Registration* previous = nullptr;
+void JavaListenerRef::leave(JNIEnv* env) noexcept {
+    const State before = state_.fetch_sub(Step);
+    assert(before >= Step);  // counted in by this notify
+    if (before != (Step | Waiting)) return;
+    // The last notify out while registrations wait: whoever could still
+    // read them has left. Unless another notify came in meanwhile (it will
+    // be the last one then), the waiting ones are this thread's to delete.
+    Registration* waiting = nullptr;
     {
         std::lock_guard lock(mutex_);
-        previous = std::exchange(current_, nullptr);
+        State idle = Waiting;
+        if (state_.compare_exchange_strong(idle, 0)) waiting = std::exchange(waiting_, nullptr);
     }
-    leave(env, previous);
+    destroy(env, waiting);
 }
 
-bool JavaListenerRef::registered() const {
-    std::lock_guard lock(mutex_);
-    return current_ != nullptr;
+void JavaListenerRef::retire(JNIEnv* env, Registration* previous) noexcept {
+    if (previous == nullptr) return;
+    {
+        std::lock_guard lock(mutex_);
+        State state = state_.load();
+        while (state >= Step) {
+            if (state_.compare_exchange_weak(state, state | Waiting)) {
+                previous->next = std::exchange(waiting_, previous);
+                return;
+            }
+        }
+    }
+    destroy(env, previous);  // no notify runs: none can hold it
 }
+
+void JavaListenerRef::release(JNIEnv* env) { retire(env, current_.exchange(nullptr)); }
+
+bool JavaListenerRef::registered() const { return current_.load() != nullptr; }
 
 }  // namespace Dravlo

@@ -2,19 +2,29 @@
 // JavaListenerRef: the one Java listener registered for a kind of event, as a
 // JNI global reference with the method to call on it.
 // Thread rule: registration and release run on Java threads, notify on event
-// threads, all at once if Java so wishes. A mutex guards only which
-// registration is current; notify counts itself in as a user of it under the
-// lock and calls Java outside it, so a listener may register or release from
-// inside its callback. A registration's global reference is deleted by
-// whoever lets go of it last: the Java thread that replaced or released it,
-// or the event thread whose call was still running then (on its own, still
-// attached, environment). So a reference is never deleted while a call uses
-// it, and an event costs no JNI call beyond the callback itself.
+// threads, all at once if Java so wishes; a listener may register or release
+// from inside its own callback. Enforced here, with no lock per event:
+// - The current registration is one atomic pointer. Registration and release
+//   swap it; notify reads it, counted in as a running notify on the holder's
+//   state word first and counted out after the call (one atomic operation
+//   each). Both sides are sequentially consistent, so a registration that
+//   finds no notify counted in after its swap knows that none can hold the
+//   registration it took out.
+// - A registration swapped out while notifies run waits in a list (under the
+//   mutex, which no event takes unless something waits, and which nobody
+//   holds across a call) with the Waiting bit set; the last notify to count
+//   out deletes every waiting one. So a registration's global reference is
+//   deleted by whoever lets go of it last: the Java thread that replaced or
+//   released it, or the event thread whose call was still running then (on
+//   its own, still attached, environment). A reference is never deleted while
+//   a call uses it, and an event costs no JNI call beyond the callback
+//   itself. Debug builds assert that every notify counted out was counted in.
 // The destructor (library unload) makes no JNI call: a listener still
-// registered then is abandoned, not released.
+// registered then, or still waiting, is abandoned, not released.
 
 #include <jni.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -46,11 +56,22 @@ public:
 
 private:
     struct Registration;
-    /// Counts one user out; the last one deletes the global reference with `env`.
-    static void leave(JNIEnv* env, Registration* registration) noexcept;
+    using State = unsigned long long;
+    static constexpr State Waiting = 1;  // swapped-out registrations wait in waiting_
+    static constexpr State Step = 2;     // one running notify
 
-    mutable std::mutex mutex_;
-    Registration* current_ = nullptr;  // one use of it belongs to this holder; null when empty
+    /// Counts a notify out; the last one out while registrations wait deletes
+    /// them with `env`.
+    void leave(JNIEnv* env) noexcept;
+    /// `previous`, just swapped out, deleted with `env` now when no notify
+    /// runs, else left to the last one out.
+    void retire(JNIEnv* env, Registration* previous) noexcept;
+    static void destroy(JNIEnv* env, Registration* list) noexcept;
+
+    std::atomic<Registration*> current_{nullptr};
+    std::atomic<State> state_{0};  // running notifies times Step, plus Waiting
+    std::mutex mutex_;             // guards waiting_, and Waiting's clearing
+    Registration* waiting_ = nullptr;
 };
 
 }  // namespace Dravlo

@@ -24,20 +24,4 @@ void JavaVmBinding::detach() const {
     if (JavaVM* machine = vm()) machine->DetachCurrentThread();
 }
 
-ThreadAttachment::ThreadAttachment(const JavaVmBinding& binding) noexcept : binding_(binding) {
-    JavaVM* machine = binding.vm();
-    if (machine == nullptr) return;
-    void* current = nullptr;
-    if (machine->GetEnv(&current, JNI_VERSION_1_6) == JNI_OK) {
-        env_ = static_cast<JNIEnv*>(current);
-        return;
-    }
-    env_ = binding.attach();
-    attachedHere_ = env_ != nullptr;
-}
-
-ThreadAttachment::~ThreadAttachment() {
-    if (attachedHere_) binding_.detach();
-}
-
 }  // namespace Dravlo

@@ -34,10 +34,23 @@ private:
 /// already attached (a Java thread the device called back on) is borrowed as
 /// it is; any other thread is attached here and detached at scope end, so
 /// every attach the library makes is paired with one detach.
+/// Inline: it runs once per event, around a handful of JNI calls.
 class ThreadAttachment {
 public:
-    explicit ThreadAttachment(const JavaVmBinding& binding) noexcept;
-    ~ThreadAttachment();
+    explicit ThreadAttachment(const JavaVmBinding& binding) noexcept : binding_(binding) {
+        JavaVM* machine = binding.vm();
+        if (machine == nullptr) return;
+        void* current = nullptr;
+        if (machine->GetEnv(&current, JNI_VERSION_1_6) == JNI_OK) {
+            env_ = static_cast<JNIEnv*>(current);
+            return;
+        }
+        env_ = binding.attach();
+        attachedHere_ = env_ != nullptr;
+    }
+    ~ThreadAttachment() {
+        if (attachedHere_) binding_.detach();
+    }
     ThreadAttachment(const ThreadAttachment&) = delete;
     ThreadAttachment& operator=(const ThreadAttachment&) = delete;
 

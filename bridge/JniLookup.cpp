@@ -10,10 +10,8 @@ void JniLookup::fail(const std::string& message) const {
     throw JNIException(message);
 }
 
-LocalRef<jclass> JniLookup::findClass(const std::string& className) const {
-    jclass cls = env_->FindClass(className.c_str());
-    if (cls == nullptr) fail(Messages::ClassPrefix + className + Messages::ClassNotFoundSuffix);
-    return LocalRef<jclass>(env_, cls);
+void JniLookup::classNotFound(const std::string& className) const {
+    fail(Messages::ClassPrefix + className + Messages::ClassNotFoundSuffix);
 }
 
 jfieldID JniLookup::fieldId(const std::string& className, const std::string& fieldName,

@@ -18,9 +18,13 @@ public:
 
     /// FindClass; the caller owns the returned local reference.
     /// Throws JNIException "Class <name> not found". Takes the name by
-    /// reference: it runs once per event, where a copy would cost an
-    /// allocation every time.
-    LocalRef<jclass> findClass(const std::string& className) const;
+    /// reference, and is inline: it runs once per event, where a copy would
+    /// cost an allocation every time.
+    LocalRef<jclass> findClass(const std::string& className) const {
+        jclass cls = env_->FindClass(className.c_str());
+        if (cls == nullptr) classNotFound(className);
+        return LocalRef<jclass>(env_, cls);
+    }
 
     /// GetFieldID on the named class. Throws "<field> not found in <class>".
     jfieldID fieldId(const std::string& className, const std::string& fieldName, const std::string& signature) const;
@@ -33,6 +37,7 @@ public:
 
 private:
     [[noreturn]] void fail(const std::string& message) const;
+    [[noreturn]] void classNotFound(const std::string& className) const;
 
     JNIEnv* env_;
 };

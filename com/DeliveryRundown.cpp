@@ -7,22 +7,51 @@
 
 namespace Dravlo {
 
+// The scopes a thread has entered, innermost first, each linking to the one
+// outside it. Each thread's own: only that thread reads or writes it.
+struct DeliveryFrames {
+    DeliveryScope* innermost = nullptr;
+};
+
 namespace {
-// Each thread's innermost entered DeliveryScope; each scope links to the one
-// outside it. Only the owning thread reads or writes its list.
+
+// Each thread's frame list, once the thread has entered a scope. Only the
+// owning thread reads or writes its list, so a scope finds it with one read
+// of the slot and changes it with plain stores.
 ThreadSlot frames;
+
+// The calling thread's list, if it has ever entered a scope.
+DeliveryFrames* knownFrames() noexcept { return static_cast<DeliveryFrames*>(frames.get()); }
+
+// The calling thread's list, made on its first scope. The list lives as long
+// as its thread: a thread_local owns it, touched once per thread, and every
+// later scope reaches it through the slot (a Win32 TLS slot in the library:
+// one call instead of the emulated thread_local's dearer one).
+DeliveryFrames& threadFrames() noexcept {
+    DeliveryFrames* list = knownFrames();
+    if (list == nullptr) {
+        thread_local DeliveryFrames own;
+        frames.set(&own);
+        list = &own;
+    }
+    return *list;
+}
+
 }  // namespace
 
 DeliveryScope::DeliveryScope(DeliveryRundown* rundown) noexcept
     : rundown_(rundown != nullptr && rundown->enter() ? rundown : nullptr) {
     if (rundown_ == nullptr) return;
-    outer_ = static_cast<DeliveryScope*>(frames.get());
-    frames.set(this);
+    frames_ = &threadFrames();
+    outer_ = frames_->innermost;
+    frames_->innermost = this;
 }
 
 DeliveryScope::~DeliveryScope() {
     if (rundown_ == nullptr) return;
-    frames.set(outer_);
+    // Left on the thread that entered it, innermost first.
+    assert(frames_ == knownFrames() && frames_->innermost == this);
+    frames_->innermost = outer_;
     rundown_->leave();  // may free the receiver, and the rundown with it
 }
 
@@ -65,11 +94,16 @@ void DeliveryRundown::freeRetired() noexcept {
 
 void DeliveryRundown::close() noexcept { state_.fetch_or(Closed, std::memory_order_acq_rel); }
 
-bool DeliveryRundown::callingThreadDelivers() noexcept { return frames.get() != nullptr; }
+bool DeliveryRundown::callingThreadDelivers() noexcept {
+    const DeliveryFrames* list = knownFrames();
+    return list != nullptr && list->innermost != nullptr;
+}
 
 long DeliveryRundown::ownDeliveries() const noexcept {
+    const DeliveryFrames* list = knownFrames();
     long own = 0;
-    for (auto* frame = static_cast<const DeliveryScope*>(frames.get()); frame != nullptr; frame = frame->outer_)
+    for (const DeliveryScope* frame = list != nullptr ? list->innermost : nullptr; frame != nullptr;
+         frame = frame->outer_)
         own += frame->rundown_ == this;
     return own;
 }

@@ -7,8 +7,10 @@
 //   the receiver, and any number of threads may be in at once. Entering never
 //   waits or locks, and there is no limit to take a slot from: a
 //   compare-and-swap on the rundown's state word, tried again only when
-//   another thread changed the word in between, and two calls on the
-//   thread's own frame list. Leaving an open rundown is the same; leaving a
+//   another thread changed the word in between, and one read of the thread's
+//   slot to find its frame list, which the scope then pushes itself onto
+//   with plain memory operations (only the owning thread touches its list).
+//   Leaving an open rundown is a pop and a compare-and-swap; leaving a
 //   closed one also takes the waiters' mutex for a moment (nobody holds it
 //   across a call) so that no waiter misses its wake-up.
 //   Entering fails once close() has run; a failed scope must touch nothing of
@@ -38,6 +40,7 @@
 namespace Dravlo {
 
 class DeliveryScope;
+struct DeliveryFrames;  // a thread's entered scopes (DeliveryRundown.cpp)
 
 class DeliveryRundown : public std::enable_shared_from_this<DeliveryRundown> {
 public:
@@ -96,8 +99,9 @@ private:
 
 /// One delivery (or command) in a receiver, from entering to leaving. Test
 /// it before using the receiver: false means the receiver is being torn down.
-/// Lives on the stack of the thread that made it; while entered it is a frame
-/// of that thread's list (see DeliveryRundown::ownDeliveries).
+/// Lives on the stack of the thread that made it and is left there, innermost
+/// first; while entered it is a frame of that thread's list (see
+/// DeliveryRundown::ownDeliveries). Debug builds assert both.
 class DeliveryScope {
 public:
     /// Enters `rundown` (borrowed; null never enters).
@@ -110,8 +114,9 @@ public:
 
 private:
     friend class DeliveryRundown;
-    DeliveryRundown* rundown_;        // null when not entered
-    DeliveryScope* outer_ = nullptr;  // the thread's previous frame
+    DeliveryRundown* rundown_;          // null when not entered
+    DeliveryFrames* frames_ = nullptr;  // the entering thread's list, while entered
+    DeliveryScope* outer_ = nullptr;    // the thread's previous frame
 };
 
 }  // namespace Dravlo

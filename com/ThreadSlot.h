@@ -8,8 +8,10 @@
 // own one.
 //
 // This is the library's only seam for thread-local state: the delivery
-// rundown's frames and a driver's COM debt live here, so that a build for
-// another platform (or a sanitizer run) swaps this one file's implementation.
+// rundown's frame lists (each owned by a thread_local that its thread
+// touches once, on its first delivery) are found here, and a driver's COM
+// debt lives here, so that a build for another platform (or a sanitizer run)
+// swaps this one file's implementation.
 //
 // Thread rule: get and set touch the calling thread's value only; the slot
 // itself is allocated and freed with the object (the library's static

@@ -2,8 +2,9 @@
 # What does not fit in scripts/test.sh's ten minutes on two cores
 # (docs/checks.md): every Wine test once more, on what Clang and lld built
 # (the windows-clang preset; building it also runs clang-tidy and cppcheck,
-# as scripts/test.sh does). Ends with CTest's summary; no wineserver outlives
-# it.
+# as scripts/test.sh does), then the event path's instruction counts against
+# bench/counts.baseline (scripts/bench.sh --check, docs/benchmark.md). Fails
+# when either does; no wineserver outlives it.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh || exit 1
@@ -22,4 +23,9 @@ set +e
 cmake/wine-run.sh "$prefix" cmd.exe /c exit 0 >/dev/null 2>&1
 cmake/wine-headless.sh "$headless" cmd.exe /c exit 0 >/dev/null 2>&1
 
-ctest --preset windows-clang
+status=0
+ctest --preset windows-clang || status=1
+echo
+echo "The event path's instruction counts against bench/counts.baseline:"
+scripts/bench.sh --check || status=1
+exit $status

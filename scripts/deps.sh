@@ -17,6 +17,7 @@ packages=(
   libclang-rt-dev              # the sanitizers' runtimes
   clang-tidy cppcheck          # static analysis of product code
   xvfb xdotool imagemagick     # the simulator's panel on a display of the test's own: clicks, keys, its pixels
+  valgrind                     # callgrind: the benchmark's instruction counts (scripts/bench.sh)
 )
 
 missing=()

@@ -106,6 +106,36 @@ JNIEXPORT void JNICALL Java_dravlo_bench_ForwardingBench_run(JNIEnv*, jclass, jb
     });
 }
 
+JNIEXPORT void JNICALL Java_dravlo_bench_ForwardingBench_count(JNIEnv*, jclass) {
+    const Sizes sizes;
+    // The JIT compiles the event's constructor, the callback and what an
+    // attach runs in Java first, as in the timed runs.
+    attachedThread(sizes.warmUpEvents, throughLibrary);
+    attachedThread(sizes.warmUpEvents, byHand);
+    freshThreads(sizes.slowEventsPerRun / 4, true);
+    freshThreads(sizes.slowEventsPerRun / 4, false);
+    onAttachedThread([&](JNIEnv* env) {
+        countFigure("jvm.attached.library", sizes.countEvents * 10, [&](long) { throughLibrary(env); });
+        countFigure("jvm.attached.hand", sizes.countEvents * 10, [&](long) { byHand(env); });
+    });
+    // Each event on a thread of its own, counted from before the attach to
+    // after the detach; the thread's start and end are not counted.
+    const long fresh = sizes.slowEventsPerRun / 10;
+    for (const bool useLibrary : {true, false}) {
+        for (long i = 0; i < fresh; ++i) {
+            std::thread([&] {
+                CALLGRIND_TOGGLE_COLLECT;
+                if (useLibrary)
+                    library.onDialEvent(JogMove);
+                else
+                    hand.forwardAttached(machine, JogMove);
+                CALLGRIND_TOGGLE_COLLECT;
+            }).join();
+        }
+        dumpCount(useLibrary ? "jvm.fresh.library" : "jvm.fresh.hand", fresh);
+    }
+}
+
 JNIEXPORT void JNICALL Java_dravlo_bench_ForwardingBench_release(JNIEnv* env, jclass) {
     hand.release(env);
     library.release(env);

@@ -62,7 +62,7 @@ long long privateBytes() {
     return total;
 }
 
-void sinkDecode(const Sizes& sizes) {
+void sinkDecode(const Sizes& sizes, Measure measure) {
     NullReceiver receiver;
     AllBoundNode node;
     Dravlo::CComObject<Dravlo::__Impl__IAxisJogDialEvents>* made = nullptr;
@@ -78,10 +78,26 @@ void sinkDecode(const Sizes& sizes) {
         std::printf("error decode: a sink did not deliver the JogMove\n");
         return;
     }
-    auto timed = [&](IDispatch* target) {
-        return [&, target] { return nsPerEvent(sizes.eventsPerRun, [&](long) { jogMove.invoke(target); }); };
+    // What the sink's teardown protection costs: entering and leaving the
+    // receiver's rundown, with the thread's frame list, as each Invoke does.
+    Dravlo::DeliveryRundown* const rundown = receiver.rundown().get();
+    const auto rundownOnly = [rundown](long) { const Dravlo::DeliveryScope scope(rundown); };
+    const auto sinkInvoke = [&](long) { jogMove.invoke(sink.get()); };
+    const auto bareInvoke = [&](long) { jogMove.invoke(&bare); };
+    if (measure == Measure::Count) {
+        for (long i = 0; i < sizes.warmUpEvents; ++i) sinkInvoke(i), bareInvoke(i), rundownOnly(i);
+        countFigure("decode.sink", sizes.countEvents, sinkInvoke);
+        countFigure("decode.bare", sizes.countEvents, bareInvoke);
+        countFigure("decode.rundown", sizes.countEvents, rundownOnly);
+        sink->disconnectReceiver();
+        return;
+    }
+    const auto timed = [&sizes](auto event) {
+        return [&sizes, event] { return nsPerEvent(sizes.eventsPerRun, event); };
     };
-    interleave<Figure>(sizes.runs, {{"decode.sink", timed(sink.get())}, {"decode.bare", timed(&bare)}});
+    interleave<Figure>(sizes.runs, {{"decode.sink", timed(sinkInvoke)},
+                                    {"decode.bare", timed(bareInvoke)},
+                                    {"decode.rundown", timed(rundownOnly)}});
     memoryFigure("decode.sink", sizes.warmUpEvents, sizes.memoryEvents, privateBytes,
                  [&](long) { jogMove.invoke(sink.get()); });
     memoryFigure("decode.bare", sizes.warmUpEvents, sizes.memoryEvents, privateBytes,

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "applet_utils_dravlo_JogDialDriver.h"
 #include "bench/HandForwarding.h"
@@ -85,7 +86,7 @@ bool advise(IUnknown* device, const IID& diid, IDispatch* sink) {
 
 }  // namespace
 
-void wholePath(const Sizes& sizes) {
+void wholePath(const Sizes& sizes, Measure measure) {
     JogDialNatives natives;
     if (!natives.load()) {
         std::printf("error path: Dravlo.dll or its jog dial natives not found\n");
@@ -133,35 +134,49 @@ void wholePath(const Sizes& sizes) {
     }
 
     JavaVM* jvm = vm.javaVm();
-    auto timed = [&](long events, std::function<void()> event) {
-        return [events, event] {
-            double ns = 0;
-            onDeviceThread([&] { ns = nsPerEvent(events, [&](long) { event(); }); });
-            return ns;
+    const std::function<void()> throughLibrary = [&] { device->fireRaw(BareSink::JogMove, jogMove.params); };
+    const std::function<void()> firingOnly = [&] { loneProbe->fireRaw(BareSink::JogMove, jogMove.params); };
+    const std::function<void()> direct = [&] { hand.forwardAttached(jvm, JogMoveRecord); };
+    if (measure == Measure::Count) {
+        // Our work is what the library's count has beyond the other two; each
+        // is counted on a device thread of its own, after a warm-up there.
+        const std::pair<const char*, const std::function<void()>*> counted[] = {
+            {"path.library", &throughLibrary}, {"path.firing", &firingOnly}, {"path.direct", &direct}};
+        for (const auto& [figure, event] : counted) {
+            onDeviceThread([&, figure = figure, event = event] {
+                for (long i = 0; i < sizes.countEvents; ++i) (*event)();
+                countFigure(figure, sizes.countEvents, [event](long) { (*event)(); });
+            });
+        }
+    } else {
+        auto timed = [&](long events, const std::function<void()>& event) {
+            return [events, &event] {
+                double ns = 0;
+                onDeviceThread([&] { ns = nsPerEvent(events, [&](long) { event(); }); });
+                return ns;
+            };
         };
-    };
-    auto throughLibrary = [&] { device->fireRaw(BareSink::JogMove, jogMove.params); };
-    auto firingOnly = [&] { loneProbe->fireRaw(BareSink::JogMove, jogMove.params); };
-    auto direct = [&] { hand.forwardAttached(jvm, JogMoveRecord); };
-    // Our work is the difference of figures ten times its size, so it is
-    // taken per round of three interleaved runs (a paired difference) over
-    // many short rounds; its median and spread are what the report judges.
-    const long events = sizes.slowEventsPerRun * 2;
-    const auto library = timed(events, throughLibrary), firing = timed(events, firingOnly),
-               directly = timed(events, direct);
-    for (int r = 0; r < sizes.runs * 5; ++r) {
-        const double total = library(), fired = firing(), made = directly();
-        printRun("path.library", total);
-        printRun("path.firing", fired);
-        printRun("path.direct", made);
-        printRun("path.ours", total - fired - made);
-    }
+        // Our work is the difference of figures ten times its size, so it is
+        // taken per round of three interleaved runs (a paired difference) over
+        // many short rounds; its median and spread are shown beside the count.
+        const long events = sizes.slowEventsPerRun * 2;
+        const auto library = timed(events, throughLibrary), firing = timed(events, firingOnly),
+                   directly = timed(events, direct);
+        for (int r = 0; r < sizes.runs * 5; ++r) {
+            const double total = library(), fired = firing(), made = directly();
+            printRun("path.library", total);
+            printRun("path.firing", fired);
+            printRun("path.direct", made);
+            printRun("path.ours", total - fired - made);
+        }
 
-    onDeviceThread([&] {
-        memoryFigure("path.library", sizes.warmUpEvents, sizes.slowMemoryEvents, privateBytes,
-                     [&](long) { throughLibrary(); });
-        memoryFigure("path.direct", sizes.warmUpEvents, sizes.slowMemoryEvents, privateBytes, [&](long) { direct(); });
-    });
+        onDeviceThread([&] {
+            memoryFigure("path.library", sizes.warmUpEvents, sizes.slowMemoryEvents, privateBytes,
+                         [&](long) { throughLibrary(); });
+            memoryFigure("path.direct", sizes.warmUpEvents, sizes.slowMemoryEvents, privateBytes,
+                         [&](long) { direct(); });
+        });
+    }
 
     failed = vm.callNative([&](JNIEnv* env) {
         hand.release(env);

@@ -79,13 +79,14 @@ TEST_F(AttachedThreadTest, NativeThreadAttachedByTheApplication_StaysAttached_Ex
     EXPECT_EQ(listener.count(), 1u);
 }
 
-using ConcurrencyTest = ListenerTest;
-
 // The callback waits on the event thread while the test's Java thread
-// replaces its listener: the registration must not wait for the callback, and
-// the reference the callback runs on must stay valid after the holder
-// deleted its own.
-TEST_F(ConcurrencyTest, ReplacedWhileItsCallbackRuns_RegistrationDoesNotWait_ReferenceStaysValid) {
+// replaces its listener, or unregisters it (the parameter): the registration
+// must not wait for the callback, and the reference the callback runs on must
+// stay valid after the holder let go of it, until the call is over.
+class CallbackRunningTest : public ListenerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CallbackRunningTest, ReplacedWhileItsCallbackRuns_RegistrationDoesNotWait_ReferenceStaysValid) {
+    const bool unregister = GetParam();
     RecordingListener successor(vm);
     std::promise<void> entered, replaced;
     std::shared_future<void> replacedSignal = replaced.get_future().share();
@@ -104,16 +105,23 @@ TEST_F(ConcurrencyTest, ReplacedWhileItsCallbackRuns_RegistrationDoesNotWait_Ref
     registerDial("test/Slow");
     std::thread eventThread([&] { driver.onDialEvent(CounterClockwiseJog); });
     entered.get_future().wait();
-    registerDial(successor.className());
+    if (unregister) {
+        EXPECT_EQ(registerDialNull(), std::nullopt);
+    } else {
+        registerDial(successor.className());
+    }
     replaced.set_value();
     eventThread.join();
 
     EXPECT_TRUE(replacedInTime) << "the registration waited for the running callback";
     EXPECT_EQ(selfAfter, "test/Slow");
-    EXPECT_EQ(vm.liveGlobalRefs(), 1u);
+    EXPECT_EQ(vm.liveGlobalRefs(), unregister ? 0u : 1u) << "the reference let go of outlived its call";
     fireDial(CounterClockwiseJog);
-    EXPECT_EQ(successor.count(), 1u);
+    EXPECT_EQ(successor.count(), unregister ? 0u : 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Listeners, CallbackRunningTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Unregistered" : "Replaced"); });
 
 struct RaceCase {
     const char* name;

@@ -81,6 +81,8 @@ const ValueMaker valueMakers[] = {
          pointee = n;
          V_VT(&v) = VT_BYREF | VT_I4, V_I4REF(&v) = &pointee;
      }},
+    {"null I4 reference",
+     [](VARIANT& v, LONG&, LONG, ValueObject&) { V_VT(&v) = VT_BYREF | VT_I4, V_I4REF(&v) = nullptr; }},
     {"EMPTY", [](VARIANT& v, LONG&, LONG, ValueObject&) { V_VT(&v) = VT_EMPTY; }},
     {"NULL", [](VARIANT& v, LONG&, LONG, ValueObject&) { V_VT(&v) = VT_NULL; }},
     {"null object", [](VARIANT& v, LONG&, LONG, ValueObject&) { V_VT(&v) = VT_DISPATCH, V_DISPATCH(&v) = nullptr; }},

@@ -96,9 +96,13 @@ TEST_F(SinkInvoke, UnconvertibleArgument_GivesTypeMismatchNamingItsArgument) {
         std::vector<_variant_t> args;
         UINT slot;
     };
+    VARIANT nowhere;  // an int by reference with nothing to read
+    V_VT(&nowhere) = VT_I4 | VT_BYREF;
+    V_I4REF(&nowhere) = nullptr;
     const Case cases[] = {
         {1, {_variant_t(L"x"), 2L}, 1},
         {1, {1L, _variant_t(L"x")}, 0},
+        {4, {_variant_t(nowhere), 2L}, 1},
         {5, {_variant_t(L"x"), 2L, _variant_t(L"info")}, 2},
         {5, {1L, _variant_t(L"y"), _variant_t(L"info")}, 1},
     };
