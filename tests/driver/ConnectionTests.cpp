@@ -168,8 +168,8 @@ void Device::fire() {
 struct Driver {
     void connect() {
         try {
-            connection.connect(
-                com, DriverClass{}, "COM refused", "busy", deviceCount, [&](CollectionHolder&, int) { return std::make_unique<Receiver>(device, listener); });
+            connection.connect(com, DriverClass{}, "COM refused", "busy", deviceCount,
+                               [&](CollectionHolder&, int) { return std::make_unique<Receiver>(device, listener); });
         } catch (const IOException& failure) {
             // Only this: the thread still owes the COM of an earlier connect.
             EXPECT_STREQ("COM refused", failure.what());
@@ -209,7 +209,9 @@ TEST(DriverConnection, ManyThreadsConnectingTearingDownDeliveringAndCommanding_B
         SCOPED_TRACE(c.name);
         Tally counts;
         tally = &counts;
-        {
+        // A delivery meeting a teardown is what the case is for; on a busy machine (a sanitizer
+        // build beside other work) a round may see none, so the counts add up over a few rounds.
+        for (int round = 0; round < 5 && counts.deliveredWhileClosing == 0; ++round) {
             Driver driver;
             driver.listener = [&] {
                 thread_local std::minstd_rand random(std::hash<std::thread::id>{}(std::this_thread::get_id()));
