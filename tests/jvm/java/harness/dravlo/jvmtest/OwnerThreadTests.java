@@ -32,6 +32,7 @@ final class OwnerThreadTests implements TestGroup {
         bothFromOneThread(check);
         closeFromListener(check);
         crossClose(check);
+        crossOpenWhileAnotherOpens(check);
         closeWhileOpening(check);
         failures(check);
         check.equal("COM balanced on every thread", 0, StandInDrivers.comOwed());
@@ -169,6 +170,59 @@ final class OwnerThreadTests implements TestGroup {
         } catch (Exception unexpected) {
             throw new IllegalStateException(unexpected);
         }
+    }
+
+    /**
+     * A jog dial listener opens a keypad while main's KeyPad.open() waits for the last keypad, whose
+     * owner's uninitialise waits for a keypad listener that waits for the jog dial listener: refused
+     * at once, never waiting behind main's open(). (Many listeners opening the other kind deadlocked.)
+     */
+    private static void crossOpenWhileAnotherOpens(Check check) throws Exception {
+        CountDownLatch closed = new CountDownLatch(1);
+        CountDownLatch dialListenerDone = new CountDownLatch(1);
+        boolean[] released = {false};
+        KeyPad[] keys = {null};
+        keys[0] = KeyPad.open(event -> {
+            keys[0].close();
+            closed.countDown();
+            try {
+                released[0] = dialListenerDone.await(10, TimeUnit.SECONDS);
+            } catch (InterruptedException unexpected) {
+                Thread.currentThread().interrupt();
+            }
+        });
+        Thread keyDevice = new Thread(() -> StandInDrivers.fire(KEY_PAD, 1));
+        keyDevice.start();
+        closed.await();
+        Thread opener = new Thread(() -> {
+            try {
+                KeyPad.open().close();
+            } catch (IOException unexpected) {
+                throw new IllegalStateException(unexpected);
+            }
+        });
+        opener.start();
+        while (opener.getState() != Thread.State.WAITING) Thread.yield();
+        Throwable[] refused = {null};
+        JogDial dial = JogDial.open(event -> {
+            try {
+                KeyPad.open().close();
+            } catch (Throwable thrown) {
+                refused[0] = thrown;
+            }
+            dialListenerDone.countDown();
+        }, null);
+        StandInDrivers.fire(JOG_DIAL, 1);
+        keyDevice.join();
+        opener.join();
+        dial.close();
+        check.equal("open() of the other kind from a listener while another open() waits: refused",
+            "java.lang.IllegalStateException: another KeyPad.open() is under way; open() from inside a listener cannot"
+                + " wait for it",
+            String.valueOf(refused[0]));
+        check.isTrue("the keypad listener waiting for it was released by it, not by its timeout", released[0]);
+        StandInDrivers.takeCalls(JOG_DIAL);
+        StandInDrivers.takeCalls(KEY_PAD);
     }
 
     /**
