@@ -274,11 +274,8 @@ public final class DravloLibrary {
         // The file another class loader of this JVM loaded: the same again, or the JVM's refusal.
         private File alreadyLoaded(File file) {
             step(LOADED_PROPERTY + "=" + file + ": loaded in this JVM already");
-            try {
-                System.load(file.getPath());
-            } catch (UnsatisfiedLinkError refused) {
-                if (refused.getMessage() != null && refused.getMessage().contains("another classloader"))
-                    throw otherClassLoader(file);
+            UnsatisfiedLinkError refused = loadOnce(file);
+            if (refused != null) {
                 tried.add(LOADED_PROPERTY + "=" + file + ": " + whyNotLoaded(file, refused));
                 throw failure();
             }
@@ -307,9 +304,8 @@ public final class DravloLibrary {
             file = file.getAbsoluteFile();
             if (!file.getPath().equals(value)) place += ": " + file;
             step(place);
-            try {
-                System.load(file.getPath());
-            } catch (UnsatisfiedLinkError unusable) {
+            UnsatisfiedLinkError unusable = loadOnce(file);
+            if (unusable != null) {
                 tried.add(place + ": " + whyNotLoaded(file, unusable));
                 throw failure();
             }
@@ -343,8 +339,7 @@ public final class DravloLibrary {
                 tried.add("extracted copy " + target + ": " + why + how);
                 throw failure();
             } catch (UnsatisfiedLinkError unloadable) {
-                if (unloadable.getMessage() != null && unloadable.getMessage().contains("another classloader"))
-                    throw otherClassLoader(target);
+                if (heldByOtherClassLoader(unloadable)) throw otherClassLoader(target);
                 tried.add("extracted copy " + target + ": " + unloadable.getMessage());
                 throw failure();
             }
@@ -365,12 +360,9 @@ public final class DravloLibrary {
                 File candidate = new File(folder, file);
                 if (!candidate.isFile()) continue;
                 step("java.library.path: " + candidate);
-                try {
-                    System.load(candidate.getPath());
-                    return candidate;
-                } catch (UnsatisfiedLinkError unusable) {
-                    tried.add("java.library.path: " + candidate + ": " + whyNotLoaded(candidate, unusable));
-                }
+                UnsatisfiedLinkError unusable = loadOnce(candidate);
+                if (unusable == null) return candidate;
+                tried.add("java.library.path: " + candidate + ": " + whyNotLoaded(candidate, unusable));
             }
             if (path != null) {
                 // The JVM's own search would look at the same folders, and at the relative ones.
@@ -441,6 +433,23 @@ public final class DravloLibrary {
         String chosen = System.getProperty(EXTRACT_PROPERTY);
         File folder = chosen != null && chosen.length() > 0 ? new File(chosen) : cacheFolder();
         return folder.isAbsolute() && folder.getParentFile() != null ? folder : null;
+    }
+
+    // System.load: null when `file` loaded, else why not. The JVM's refusal to give this class
+    // loader a library that another one has is thrown instead: a search that went on would load a
+    // second copy from another folder.
+    private static UnsatisfiedLinkError loadOnce(File file) {
+        try {
+            System.load(file.getPath());
+            return null;
+        } catch (UnsatisfiedLinkError unusable) {
+            if (heldByOtherClassLoader(unusable)) throw otherClassLoader(file);
+            return unusable;
+        }
+    }
+
+    private static boolean heldByOtherClassLoader(UnsatisfiedLinkError refused) {
+        return refused.getMessage() != null && refused.getMessage().contains("another classloader");
     }
 
     // One line for a second class loader: what the JVM allows, and what to do.

@@ -5,6 +5,8 @@ import java.io.File;
 import java.lang.reflect.InvocationTargetException;
 import java.net.URL;
 import java.net.URLClassLoader;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * One JVM's use of the loader, run as a process of its own by LoaderTests: prints which copy of the
@@ -12,7 +14,8 @@ import java.net.URLClassLoader;
  * -Ddravlo.loader.implicit=true} it never calls load(): it only initialises a driver class; with
  * {@code -Ddravlo.loader.versionOnly=true} it prints only the version the classes state; with
  * {@code -Ddravlo.loader.twoLoaders=<jar>} it loads the library in two class loaders of its own
- * over that jar and prints what each met.
+ * over that jar and prints what each met; with {@code -Ddravlo.loader.atOnce=<classes>}, in four
+ * at once, and prints how many loaded it.
  */
 final class LoaderChild {
     private static native String origin();
@@ -31,6 +34,27 @@ final class LoaderChild {
     public static void main(String[] args) throws Exception {
         if (Boolean.getBoolean("dravlo.loader.versionOnly")) {
             System.out.println("version=" + DravloLibrary.version());
+            return;
+        }
+        String classes = System.getProperty("dravlo.loader.atOnce");
+        if (classes != null) {
+            CountDownLatch go = new CountDownLatch(1);
+            AtomicInteger loaded = new AtomicInteger();
+            Thread[] loaders = new Thread[4];
+            for (int i = 0; i < loaders.length; ++i) {
+                loaders[i] = new Thread(() -> {
+                    try {
+                        go.await();
+                        if (loadIn(classes).equals("loaded")) loaded.incrementAndGet();
+                    } catch (Exception unexpected) {
+                        throw new IllegalStateException(unexpected);
+                    }
+                });
+                loaders[i].start();
+            }
+            go.countDown();
+            for (Thread loader : loaders) loader.join();
+            System.out.println("loaded=" + loaded);
             return;
         }
         String jar = System.getProperty("dravlo.loader.twoLoaders");

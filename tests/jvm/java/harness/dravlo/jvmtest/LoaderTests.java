@@ -267,6 +267,17 @@ final class LoaderTests implements TestGroup {
             check.equal("two class loaders: one copy", 1L, left.count());
         }
 
+        // At once, over classes without the jar's copy: a loader that the JVM refused a folder's
+        // library because another has it must not take the next folder's.
+        int twoCopies = 0;
+        for (int round = 0; round < 20; ++round) {
+            String loaded = child(twice, pathCopy + ":" + Paths.get(others, "jar"), harness,
+                "-Ddravlo.loader.atOnce=" + contract);
+            if (!loaded.equals("loaded=1")) ++twoCopies;
+        }
+        check.equal("class loaders loading at once from java.library.path: rounds with other than one copy", 0,
+            twoCopies);
+
         Path home = home("race");
         Path extracted = extracted(home);
         List<Process> racers = new ArrayList<>();
