@@ -169,12 +169,15 @@ public final class DravloLibrary {
     /**
      * The COM reason why the last driver initialisation on the calling thread failed, for example
      * "creating the Axis jog dial object: 0x80040154 Class not registered"; null when it met no COM
-     * failure or nothing is loaded. The handles make it the cause of their exception.
+     * failure, nothing is loaded or it cannot be read. The handles make it the cause of their
+     * exception.
      */
     static String lastComFailureOrNull() {
         try {
             return lastComFailure();
-        } catch (LinkageError notLoaded) {
+        } catch (Throwable unreadable) {
+            // Not loaded, or an Error while it was read (out of memory): the failure it would
+            // explain is still thrown, and the owner thread that asks must still tear down.
             return null;
         }
     }

@@ -284,6 +284,9 @@ final class OwnerThreadTests implements TestGroup {
             {KEY_PAD, "KeyPad driver initialization failed", missing, "KeyPad driver initialization failed",
                 missing + " (the Axis device driver is not installed, or it is installed for 32-bit programs only"
                     + " and this JVM is 64-bit)"},
+            // Reading the reason fails: the failure is still thrown, and the owner still tears down.
+            {JOG_DIAL, "JogDial driver initialization failed", "!java/lang/OutOfMemoryError",
+                "JogDial driver initialization failed", null},
         };
         for (Object[] failure : failures) {
             int kind = (Integer) failure[0];
