@@ -15,7 +15,8 @@ import java.util.concurrent.atomic.AtomicInteger;
  * {@code -Ddravlo.loader.versionOnly=true} it prints only the version the classes state; with
  * {@code -Ddravlo.loader.twoLoaders=<jar>} it loads the library in two class loaders of its own
  * over that jar and prints what each met; with {@code -Ddravlo.loader.atOnce=<classes>}, in four
- * at once, and prints how many loaded it.
+ * at once, and prints how many loaded it, how many were refused as a second class loader, and
+ * what else any met.
  */
 final class LoaderChild {
     private static native String origin();
@@ -40,12 +41,21 @@ final class LoaderChild {
         if (classes != null) {
             CountDownLatch go = new CountDownLatch(1);
             AtomicInteger loaded = new AtomicInteger();
+            AtomicInteger refused = new AtomicInteger();
+            StringBuffer other = new StringBuffer();
             Thread[] loaders = new Thread[4];
             for (int i = 0; i < loaders.length; ++i) {
                 loaders[i] = new Thread(() -> {
                     try {
                         go.await();
-                        if (loadIn(classes).equals("loaded")) loaded.incrementAndGet();
+                        String outcome = loadIn(classes);
+                        if (outcome.equals("loaded")) {
+                            loaded.incrementAndGet();
+                        } else if (outcome.contains(" is loaded already by another class loader of this JVM")) {
+                            refused.incrementAndGet();
+                        } else {
+                            other.append(" other=").append(outcome.replace('\n', '|'));
+                        }
                     } catch (Exception unexpected) {
                         throw new IllegalStateException(unexpected);
                     }
@@ -54,7 +64,7 @@ final class LoaderChild {
             }
             go.countDown();
             for (Thread loader : loaders) loader.join();
-            System.out.println("loaded=" + loaded);
+            System.out.println("loaded=" + loaded + " refused=" + refused + other);
             return;
         }
         String jar = System.getProperty("dravlo.loader.twoLoaders");

@@ -194,6 +194,8 @@ final class LoaderTests implements TestGroup {
             {"a copy that is a link", ".cache/dravlo/" + version + "/libDravlo.so", "link",
                 "libDravlo.so is a link or junction"},
             {"another user's folder", ".cache/dravlo", "nobody", ".cache/dravlo belongs to nobody"},
+            {"another user's folder that all may write", ".cache/dravlo/" + version, "nobody",
+                version + " belongs to nobody"},
         };
         for (String[] row : cases) {
             if (row[2].equals("nobody") && !"root".equals(System.getProperty("user.name"))) continue;
@@ -208,6 +210,12 @@ final class LoaderTests implements TestGroup {
             try (Stream<Path> written = Stream.concat(Files.list(attacker), Files.list(temporary))) {
                 check.equal(row[0] + ": nothing written through it, nor elsewhere", "[" + attacker.resolve("libDravlo.so") + "]",
                     Arrays.toString(written.toArray()));
+            }
+            if (row[2].equals("nobody")) {
+                try (Stream<Path> left = Files.list(planted)) {
+                    check.equal(row[0] + ": nothing made or removed in it", "[" + planted.resolve("libDravlo.so1.part") + "]",
+                        Arrays.toString(left.toArray()));
+                }
             }
         }
         // Windows' rule, read from an ACL: only an allowed, effective write by someone untrusted counts.
@@ -250,8 +258,10 @@ final class LoaderTests implements TestGroup {
             Files.setPosixFilePermissions(Files.createDirectories(where), PosixFilePermissions.fromString("rwxrwxrwx"));
             break;
         default:
-            Files.setOwner(Files.createDirectories(where),
-                where.getFileSystem().getUserPrincipalLookupService().lookupPrincipalByName(what));
+            // Open to all, with a scratch file of a dead JVM's in it: as the loader's own would be.
+            Files.setPosixFilePermissions(Files.createDirectories(where), PosixFilePermissions.fromString("rwxrwxrwx"));
+            Files.setLastModifiedTime(Files.write(where.resolve("libDravlo.so1.part"), new byte[0]), FileTime.fromMillis(0));
+            Files.setOwner(where, where.getFileSystem().getUserPrincipalLookupService().lookupPrincipalByName(what));
         }
     }
 
@@ -267,16 +277,21 @@ final class LoaderTests implements TestGroup {
             check.equal("two class loaders: one copy", 1L, left.count());
         }
 
-        // At once, over classes without the jar's copy: a loader that the JVM refused a folder's
-        // library because another has it must not take the next folder's.
-        int twoCopies = 0;
-        for (int round = 0; round < 20; ++round) {
-            String loaded = child(twice, pathCopy + ":" + Paths.get(others, "jar"), harness,
-                "-Ddravlo.loader.atOnce=" + contract);
-            if (!loaded.equals("loaded=1")) ++twoCopies;
+        // Four class loaders at once: one copy, three clear refusals. Over classes without the jar's
+        // copy, one that the JVM refused a folder's library must not take the next folder's; over
+        // the jar, in a fresh home, one must not fail on a folder that another has just made.
+        String[][] atOnce = {{"from java.library.path", contract, pathCopy + ":" + Paths.get(others, "jar")},
+            {"extracting the jar's copy", jar, nowhere.toString()}};
+        for (String[] row : atOnce) {
+            int otherwise = 0;
+            for (int round = 0; round < 10; ++round) {
+                String met = child(home("at-once" + row[1].length() + "-" + round), row[2], harness,
+                    "-Ddravlo.loader.atOnce=" + row[1]);
+                if (!met.equals("loaded=1 refused=3")) ++otherwise;
+            }
+            check.equal("four class loaders at once " + row[0] + ": rounds with other than one copy and three refusals",
+                0, otherwise);
         }
-        check.equal("class loaders loading at once from java.library.path: rounds with other than one copy", 0,
-            twoCopies);
 
         Path home = home("race");
         Path extracted = extracted(home);
