@@ -53,6 +53,8 @@ import java.util.jar.JarFile;
  * Missing folders are created for the owner alone. A copy already there is used only when its
  * SHA-256 hash equals the jar's, read through a handle that stays open until the JVM has loaded the
  * file (on Windows denying others writing and deleting it), so the file loaded is the file checked.
+ * The folders above are trusted, not checked: name a {@code dravlo.extract.dir} whose parent
+ * nobody else may rename things in.
  * Otherwise a fresh copy is written under a scratch name and renamed over it in one step, so JVMs
  * that load at the same time never see a partly written library, and a JVM that has the old file
  * open keeps its bytes. Scratch files that a JVM left behind when it died while extracting are
