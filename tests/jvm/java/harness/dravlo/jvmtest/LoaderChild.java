@@ -5,8 +5,12 @@ import java.io.File;
 import java.lang.reflect.InvocationTargetException;
 import java.net.URL;
 import java.net.URLClassLoader;
-import java.util.concurrent.CountDownLatch;
-import java.util.concurrent.atomic.AtomicInteger;
+import java.util.Collections;
+import java.util.TreeMap;
+import java.util.concurrent.Callable;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
 
 /**
  * One JVM's use of the loader, run as a process of its own by LoaderTests: prints which copy of the
@@ -15,8 +19,7 @@ import java.util.concurrent.atomic.AtomicInteger;
  * {@code -Ddravlo.loader.versionOnly=true} it prints only the version the classes state; with
  * {@code -Ddravlo.loader.twoLoaders=<jar>} it loads the library in two class loaders of its own
  * over that jar and prints what each met; with {@code -Ddravlo.loader.atOnce=<classes>}, in four
- * at once, and prints how many loaded it, how many were refused as a second class loader, and
- * what else any met.
+ * at once, and prints how many met what.
  */
 final class LoaderChild {
     private static native String origin();
@@ -39,32 +42,12 @@ final class LoaderChild {
         }
         String classes = System.getProperty("dravlo.loader.atOnce");
         if (classes != null) {
-            CountDownLatch go = new CountDownLatch(1);
-            AtomicInteger loaded = new AtomicInteger();
-            AtomicInteger refused = new AtomicInteger();
-            StringBuffer other = new StringBuffer();
-            Thread[] loaders = new Thread[4];
-            for (int i = 0; i < loaders.length; ++i) {
-                loaders[i] = new Thread(() -> {
-                    try {
-                        go.await();
-                        String outcome = loadIn(classes);
-                        if (outcome.equals("loaded")) {
-                            loaded.incrementAndGet();
-                        } else if (outcome.contains(" is loaded already by another class loader of this JVM")) {
-                            refused.incrementAndGet();
-                        } else {
-                            other.append(" other=").append(outcome.replace('\n', '|'));
-                        }
-                    } catch (Exception unexpected) {
-                        throw new IllegalStateException(unexpected);
-                    }
-                });
-                loaders[i].start();
-            }
-            go.countDown();
-            for (Thread loader : loaders) loader.join();
-            System.out.println("loaded=" + loaded + " refused=" + refused + other);
+            ExecutorService loaders = Executors.newFixedThreadPool(4);
+            TreeMap<String, Integer> met = new TreeMap<>();
+            for (Future<String> load : loaders.invokeAll(Collections.<Callable<String>>nCopies(4, () -> loadIn(classes))))
+                met.merge(load.get().replace('\n', '|'), 1, Integer::sum);
+            loaders.shutdown();
+            System.out.println(met);
             return;
         }
         String jar = System.getProperty("dravlo.loader.twoLoaders");

@@ -268,30 +268,23 @@ final class LoaderTests implements TestGroup {
     private void concurrency(Check check) throws Exception {
         Path twice = home("twice");
         check.equal("two class loaders: one loads, the other gets one clear error, and there is one copy",
-            "first=loaded second=Cannot load native library Dravlo: " + extracted(twice) + " is loaded already by"
-                + " another class loader of this JVM, and a JVM lets only one class loader have a native library."
-                + " Put the jar on the application class path, where the system class loader loads it once for"
-                + " the whole JVM.",
+            "first=loaded second=" + secondLoader(extracted(twice)),
             child(twice, nowhere.toString(), harness, "-Ddravlo.loader.twoLoaders=" + jar));
         try (Stream<Path> left = Files.list(extracted(twice).getParent())) {
             check.equal("two class loaders: one copy", 1L, left.count());
         }
-
-        // Four class loaders at once: one copy, three clear refusals. Over classes without the jar's
-        // copy, one that the JVM refused a folder's library must not take the next folder's; over
-        // the jar, in a fresh home, one must not fail on a folder that another has just made.
-        String[][] atOnce = {{"from java.library.path", contract, pathCopy + ":" + Paths.get(others, "jar")},
-            {"extracting the jar's copy", jar, nowhere.toString()}};
-        for (String[] row : atOnce) {
-            int otherwise = 0;
-            for (int round = 0; round < 10; ++round) {
-                String met = child(home("at-once" + row[1].length() + "-" + round), row[2], harness,
-                    "-Ddravlo.loader.atOnce=" + row[1]);
-                if (!met.equals("loaded=1 refused=3")) ++otherwise;
-            }
-            check.equal("four class loaders at once " + row[0] + ": rounds with other than one copy and three refusals",
-                0, otherwise);
+        // Four at once. Over classes without the jar's copy, one that the JVM refused a folder's
+        // library must not take the next folder's; over the jar, in a fresh home, none may fail
+        // on a folder that another has just made.
+        int otherwise = 0;
+        for (int round = 0; round < 10; ++round) {
+            String met = child(twice, pathCopy + ":" + Paths.get(others, "jar"), harness, "-Ddravlo.loader.atOnce=" + contract);
+            Path fresh = home("at-once-" + round);
+            String extracting = child(fresh, nowhere.toString(), harness, "-Ddravlo.loader.atOnce=" + jar);
+            if (!met.equals("{" + secondLoader(Paths.get(pathCopy, "libDravlo.so")) + "=3, loaded=1}")) ++otherwise;
+            if (!extracting.equals("{" + secondLoader(extracted(fresh)) + "=3, loaded=1}")) ++otherwise;
         }
+        check.equal("four class loaders at once: rounds (of 20) without one copy and three clear errors", 0, otherwise);
 
         Path home = home("race");
         Path extracted = extracted(home);
@@ -319,6 +312,12 @@ final class LoaderTests implements TestGroup {
         check.isTrue("32-bit JVM: what the jar carries and what was found",
             other.contains("the jar carries it for linux-x86_64 only, and this JVM is linux-x86 (")
                 && other.contains("os.arch x86)"));
+    }
+
+    private static String secondLoader(Path file) {
+        return "Cannot load native library Dravlo: " + file + " is loaded already by another class loader of this JVM,"
+            + " and a JVM lets only one class loader have a native library. Put the jar on the application class path,"
+            + " where the system class loader loads it once for the whole JVM.";
     }
 
     private Path extracted(Path home) { return home.resolve(".cache/dravlo/" + version + "/libDravlo.so"); }
