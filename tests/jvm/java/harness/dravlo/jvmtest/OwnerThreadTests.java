@@ -173,7 +173,7 @@ final class OwnerThreadTests implements TestGroup {
     }
 
     /**
-     * A jog dial listener opens a keypad while main's KeyPad.open() waits for the last keypad, whose
+     * A jog dial listener opens a keypad while another KeyPad.open() waits for the last keypad, whose
      * owner's uninitialise waits for a keypad listener that waits for the jog dial listener: refused
      * at once, never waiting behind main's open(). (Many listeners opening the other kind deadlocked.)
      */
@@ -194,13 +194,7 @@ final class OwnerThreadTests implements TestGroup {
         Thread keyDevice = new Thread(() -> StandInDrivers.fire(KEY_PAD, 1));
         keyDevice.start();
         closed.await();
-        Thread opener = new Thread(() -> {
-            try {
-                KeyPad.open().close();
-            } catch (IOException unexpected) {
-                throw new IllegalStateException(unexpected);
-            }
-        });
+        Thread opener = new Thread(() -> check.returnsNormally("the other open() then", () -> KeyPad.open().close()));
         opener.start();
         while (opener.getState() != Thread.State.WAITING) Thread.yield();
         Throwable[] refused = {null};
