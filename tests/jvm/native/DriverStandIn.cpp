@@ -228,7 +228,13 @@ JNIEXPORT void JNICALL Java_dravlo_jvmtest_StandInDrivers_failNextInitialize(JNI
 
 // --- applet.utils.dravlo.DravloLibrary ----------------------------------------
 
+// A reason "!<class>" is not given but thrown as that Error, as a JVM out of memory would.
 JNIEXPORT jstring JNICALL Java_applet_utils_dravlo_DravloLibrary_lastComFailure(JNIEnv* env, jclass) {
+    if (comFailure.starts_with('!')) {
+        LocalRef<jclass> error(env, env->FindClass(comFailure.c_str() + 1));
+        if (error.get() != nullptr) env->ThrowNew(error.get(), "reading the COM reason");
+        return nullptr;
+    }
     return comFailure.empty() ? nullptr : env->NewStringUTF(comFailure.c_str());
 }
 

@@ -53,6 +53,8 @@ import java.util.jar.JarFile;
  * Missing folders are created for the owner alone. A copy already there is used only when its
  * SHA-256 hash equals the jar's, read through a handle that stays open until the JVM has loaded the
  * file (on Windows denying others writing and deleting it), so the file loaded is the file checked.
+ * The folders above are trusted, not checked: name a {@code dravlo.extract.dir} whose parent
+ * nobody else may rename things in.
  * Otherwise a fresh copy is written under a scratch name and renamed over it in one step, so JVMs
  * that load at the same time never see a partly written library, and a JVM that has the old file
  * open keeps its bytes. Scratch files that a JVM left behind when it died while extracting are
@@ -169,12 +171,15 @@ public final class DravloLibrary {
     /**
      * The COM reason why the last driver initialisation on the calling thread failed, for example
      * "creating the Axis jog dial object: 0x80040154 Class not registered"; null when it met no COM
-     * failure or nothing is loaded. The handles make it the cause of their exception.
+     * failure, nothing is loaded or it cannot be read. The handles make it the cause of their
+     * exception.
      */
     static String lastComFailureOrNull() {
         try {
             return lastComFailure();
-        } catch (LinkageError notLoaded) {
+        } catch (Throwable unreadable) {
+            // Not loaded, or an Error while it was read (out of memory): the failure it would
+            // explain is still thrown, and the owner thread that asks must still tear down.
             return null;
         }
     }
@@ -274,11 +279,8 @@ public final class DravloLibrary {
         // The file another class loader of this JVM loaded: the same again, or the JVM's refusal.
         private File alreadyLoaded(File file) {
             step(LOADED_PROPERTY + "=" + file + ": loaded in this JVM already");
-            try {
-                System.load(file.getPath());
-            } catch (UnsatisfiedLinkError refused) {
-                if (refused.getMessage() != null && refused.getMessage().contains("another classloader"))
-                    throw otherClassLoader(file);
+            UnsatisfiedLinkError refused = loadOnce(file);
+            if (refused != null) {
                 tried.add(LOADED_PROPERTY + "=" + file + ": " + whyNotLoaded(file, refused));
                 throw failure();
             }
@@ -307,9 +309,8 @@ public final class DravloLibrary {
             file = file.getAbsoluteFile();
             if (!file.getPath().equals(value)) place += ": " + file;
             step(place);
-            try {
-                System.load(file.getPath());
-            } catch (UnsatisfiedLinkError unusable) {
+            UnsatisfiedLinkError unusable = loadOnce(file);
+            if (unusable != null) {
                 tried.add(place + ": " + whyNotLoaded(file, unusable));
                 throw failure();
             }
@@ -343,8 +344,7 @@ public final class DravloLibrary {
                 tried.add("extracted copy " + target + ": " + why + how);
                 throw failure();
             } catch (UnsatisfiedLinkError unloadable) {
-                if (unloadable.getMessage() != null && unloadable.getMessage().contains("another classloader"))
-                    throw otherClassLoader(target);
+                if (heldByOtherClassLoader(unloadable)) throw otherClassLoader(target);
                 tried.add("extracted copy " + target + ": " + unloadable.getMessage());
                 throw failure();
             }
@@ -365,12 +365,9 @@ public final class DravloLibrary {
                 File candidate = new File(folder, file);
                 if (!candidate.isFile()) continue;
                 step("java.library.path: " + candidate);
-                try {
-                    System.load(candidate.getPath());
-                    return candidate;
-                } catch (UnsatisfiedLinkError unusable) {
-                    tried.add("java.library.path: " + candidate + ": " + whyNotLoaded(candidate, unusable));
-                }
+                UnsatisfiedLinkError unusable = loadOnce(candidate);
+                if (unusable == null) return candidate;
+                tried.add("java.library.path: " + candidate + ": " + whyNotLoaded(candidate, unusable));
             }
             if (path != null) {
                 // The JVM's own search would look at the same folders, and at the relative ones.
@@ -441,6 +438,23 @@ public final class DravloLibrary {
         String chosen = System.getProperty(EXTRACT_PROPERTY);
         File folder = chosen != null && chosen.length() > 0 ? new File(chosen) : cacheFolder();
         return folder.isAbsolute() && folder.getParentFile() != null ? folder : null;
+    }
+
+    // System.load: null when `file` loaded, else why not. The JVM's refusal to give this class
+    // loader a library that another one has is thrown instead: a search that went on would load a
+    // second copy from another folder.
+    private static UnsatisfiedLinkError loadOnce(File file) {
+        try {
+            System.load(file.getPath());
+            return null;
+        } catch (UnsatisfiedLinkError unusable) {
+            if (heldByOtherClassLoader(unusable)) throw otherClassLoader(file);
+            return unusable;
+        }
+    }
+
+    private static boolean heldByOtherClassLoader(UnsatisfiedLinkError refused) {
+        return refused.getMessage() != null && refused.getMessage().contains("another classloader");
     }
 
     // One line for a second class loader: what the JVM allows, and what to do.

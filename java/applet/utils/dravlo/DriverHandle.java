@@ -55,6 +55,9 @@ abstract class DriverHandle implements AutoCloseable {
             }
         };
         private DriverHandle latest; // guarded by this
+        // An open() is under way: it may be waiting for an owner. Guarded by this, whose monitor
+        // no one holds while waiting, so that a listener of either kind never blocks on it.
+        private boolean opening;
 
         /**
          * @param name the handle's class name, for messages
@@ -68,27 +71,50 @@ abstract class DriverHandle implements AutoCloseable {
 
         /** Starts `handle`'s owner and waits until it has opened the driver or failed. */
         void open(DriverHandle handle) throws IOException {
-            // Checked before the lock: another opener may hold it while it waits for an owner
-            // whose last uninitialise waits for this very listener call.
             if (inListener()) {
                 throw new IllegalStateException(name + ".open() from inside a " + name + " listener");
             }
             boolean fromListener = inAnyListener();
+            DriverHandle last;
             synchronized (this) {
-                if (latest != null) {
-                    if (latest.isOpen())
+                boolean interrupted = false;
+                while (opening) {
+                    // The other open() may be waiting for an owner whose last uninitialise waits
+                    // for this very listener call, of this kind or, through its listeners, the other.
+                    if (fromListener) {
+                        throw new IllegalStateException("another " + name
+                            + ".open() is under way; open() from inside a listener cannot wait for it");
+                    }
+                    try {
+                        wait();
+                    } catch (InterruptedException later) {
+                        interrupted = true;
+                    }
+                }
+                if (interrupted) Thread.currentThread().interrupt();
+                last = latest;
+                if (last != null) {
+                    if (last.isOpen())
                         throw new IllegalStateException("a " + name + " is already open; close it first");
                     // A close from a listener returns before the owner's uninitialise; a new
                     // connection must not be made before it, or that uninitialise would tear it down.
                     // A listener may not wait for it (see the class comment).
-                    if (fromListener && latest.owner.isAlive()) {
+                    if (fromListener && last.owner.isAlive()) {
                         throw new IllegalStateException(
                             "the last " + name + " is still closing; open() from inside a listener cannot wait for it");
                     }
-                    latest.awaitEnd();
                 }
-                latest = handle;
+                opening = true;
+            }
+            try {
+                if (last != null) last.awaitEnd();
+                synchronized (this) { latest = handle; }
                 handle.start();
+            } finally {
+                synchronized (this) {
+                    opening = false;
+                    notifyAll();
+                }
             }
         }
 

@@ -4,7 +4,9 @@ import java.io.File;
 import java.io.IOException;
 import java.nio.ByteBuffer;
 import java.nio.channels.FileChannel;
+import java.nio.file.AccessDeniedException;
 import java.nio.file.DirectoryStream;
+import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.FileSystemException;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
@@ -85,20 +87,24 @@ final class Extraction {
         // The base is the user's own (%LOCALAPPDATA%, ~/.cache) or the one chosen; a fresh home
         // may lack ~/.cache.
         Files.createDirectories(base);
-        for (Path step : way) refuseLink(step);
-        Set<UserPrincipal> trusted = trustedWriters(base);
-        for (Path step : way) {
-            if (!Files.exists(step, LinkOption.NOFOLLOW_LINKS)) createOwnerOnly(step, trusted);
-        }
         String name = file.getFileName().toString();
+        UserPrincipal self = ownerOfNew(base, name);
+        Set<UserPrincipal> trusted = trustedWriters(base);
+        trusted.add(self);
+        // From the top down, each folder checked before anything is made or removed in it; once
+        // checked, nobody else can change what is in it.
+        for (Path step : way) {
+            try {
+                if (!Files.exists(step, LinkOption.NOFOLLOW_LINKS)) createOwnerOnly(step, trusted);
+            } catch (FileAlreadyExistsException madeMeanwhile) {
+                // by another JVM or class loader extracting at the same moment, or by someone else:
+                // the check decides
+            }
+            refuseForeign(step, self, trusted);
+        }
         removeStaleScratch(folder, name);
-        // What this JVM creates is owned by what Windows or POSIX calls this user; an elevated
-        // administrator's files belong to the administrators, for one.
         Path scratch = Files.createTempFile(folder, name, ".part");
         try {
-            UserPrincipal self = Files.getOwner(scratch, LinkOption.NOFOLLOW_LINKS);
-            trusted.add(self);
-            for (Path step : way) refuseForeign(step, self, trusted);
             byte[] digest = sha256(image);
             if (loadIfHolds(file, digest, self, trusted)) return "intact copy of the jar's, loaded";
             Files.write(scratch, image);
@@ -162,6 +168,23 @@ final class Extraction {
         if (acl != null) {
             List<String> foreign = foreignWriters(acl.getAcl(), trusted);
             if (!foreign.isEmpty()) throw new Refused(path, "can be written by " + foreign);
+        }
+    }
+
+    // Who owns what this JVM creates: what Windows or POSIX calls this user (an elevated
+    // administrator's files belong to the administrators, for one). Asked of an empty file made
+    // where that harms no one, in the base or else in the temporary folder, not on the way.
+    private static UserPrincipal ownerOfNew(Path base, String name) throws IOException {
+        Path probe;
+        try {
+            probe = Files.createTempFile(base, name, ".part");
+        } catch (AccessDeniedException readOnly) {
+            probe = Files.createTempFile(name, ".part");
+        }
+        try {
+            return Files.getOwner(probe, LinkOption.NOFOLLOW_LINKS);
+        } finally {
+            Files.delete(probe);
         }
     }
 

@@ -54,7 +54,7 @@ public final class JogDial extends DriverHandle {
      *     not registered" and a hint; otherwise there is no cause. Nothing is left open.
      * @throws IllegalStateException when a jog dial is open already, when called from inside a
      *     jog dial listener, or when called from inside any listener while the last jog dial is still
-     *     closing
+     *     closing or another is being opened
      * @throws UnsatisfiedLinkError when the native library cannot be loaded, or is not the version of
      *     this jar
      */

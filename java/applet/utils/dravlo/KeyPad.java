@@ -53,7 +53,7 @@ public final class KeyPad extends DriverHandle {
      *     not registered" and a hint; otherwise there is no cause. Nothing is left open.
      * @throws IllegalStateException when a keypad is open already, when called from inside a
      *     keypad listener, or when called from inside any listener while the last keypad is still
-     *     closing
+     *     closing or another is being opened
      * @throws UnsatisfiedLinkError when the native library cannot be loaded, or is not the version of
      *     this jar
      */

@@ -5,6 +5,12 @@ import java.io.File;
 import java.lang.reflect.InvocationTargetException;
 import java.net.URL;
 import java.net.URLClassLoader;
+import java.util.Collections;
+import java.util.TreeMap;
+import java.util.concurrent.Callable;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
 
 /**
  * One JVM's use of the loader, run as a process of its own by LoaderTests: prints which copy of the
@@ -12,7 +18,8 @@ import java.net.URLClassLoader;
  * -Ddravlo.loader.implicit=true} it never calls load(): it only initialises a driver class; with
  * {@code -Ddravlo.loader.versionOnly=true} it prints only the version the classes state; with
  * {@code -Ddravlo.loader.twoLoaders=<jar>} it loads the library in two class loaders of its own
- * over that jar and prints what each met.
+ * over that jar and prints what each met; with {@code -Ddravlo.loader.atOnce=<classes>}, in four
+ * at once, and prints how many met what.
  */
 final class LoaderChild {
     private static native String origin();
@@ -31,6 +38,16 @@ final class LoaderChild {
     public static void main(String[] args) throws Exception {
         if (Boolean.getBoolean("dravlo.loader.versionOnly")) {
             System.out.println("version=" + DravloLibrary.version());
+            return;
+        }
+        String classes = System.getProperty("dravlo.loader.atOnce");
+        if (classes != null) {
+            ExecutorService loaders = Executors.newFixedThreadPool(4);
+            TreeMap<String, Integer> met = new TreeMap<>();
+            for (Future<String> load : loaders.invokeAll(Collections.<Callable<String>>nCopies(4, () -> loadIn(classes))))
+                met.merge(load.get().replace('\n', '|'), 1, Integer::sum);
+            loaders.shutdown();
+            System.out.println(met);
             return;
         }
         String jar = System.getProperty("dravlo.loader.twoLoaders");

@@ -194,6 +194,8 @@ final class LoaderTests implements TestGroup {
             {"a copy that is a link", ".cache/dravlo/" + version + "/libDravlo.so", "link",
                 "libDravlo.so is a link or junction"},
             {"another user's folder", ".cache/dravlo", "nobody", ".cache/dravlo belongs to nobody"},
+            {"another user's folder that all may write", ".cache/dravlo/" + version, "nobody",
+                version + " belongs to nobody"},
         };
         for (String[] row : cases) {
             if (row[2].equals("nobody") && !"root".equals(System.getProperty("user.name"))) continue;
@@ -208,6 +210,12 @@ final class LoaderTests implements TestGroup {
             try (Stream<Path> written = Stream.concat(Files.list(attacker), Files.list(temporary))) {
                 check.equal(row[0] + ": nothing written through it, nor elsewhere", "[" + attacker.resolve("libDravlo.so") + "]",
                     Arrays.toString(written.toArray()));
+            }
+            if (row[2].equals("nobody")) {
+                try (Stream<Path> left = Files.list(planted)) {
+                    check.equal(row[0] + ": nothing made or removed in it", "[" + planted.resolve("libDravlo.so1.part") + "]",
+                        Arrays.toString(left.toArray()));
+                }
             }
         }
         // Windows' rule, read from an ACL: only an allowed, effective write by someone untrusted counts.
@@ -250,22 +258,33 @@ final class LoaderTests implements TestGroup {
             Files.setPosixFilePermissions(Files.createDirectories(where), PosixFilePermissions.fromString("rwxrwxrwx"));
             break;
         default:
-            Files.setOwner(Files.createDirectories(where),
-                where.getFileSystem().getUserPrincipalLookupService().lookupPrincipalByName(what));
+            // Open to all, with a scratch file of a dead JVM's in it: as the loader's own would be.
+            Files.setPosixFilePermissions(Files.createDirectories(where), PosixFilePermissions.fromString("rwxrwxrwx"));
+            Files.setLastModifiedTime(Files.write(where.resolve("libDravlo.so1.part"), new byte[0]), FileTime.fromMillis(0));
+            Files.setOwner(where, where.getFileSystem().getUserPrincipalLookupService().lookupPrincipalByName(what));
         }
     }
 
     private void concurrency(Check check) throws Exception {
         Path twice = home("twice");
         check.equal("two class loaders: one loads, the other gets one clear error, and there is one copy",
-            "first=loaded second=Cannot load native library Dravlo: " + extracted(twice) + " is loaded already by"
-                + " another class loader of this JVM, and a JVM lets only one class loader have a native library."
-                + " Put the jar on the application class path, where the system class loader loads it once for"
-                + " the whole JVM.",
+            "first=loaded second=" + secondLoader(extracted(twice)),
             child(twice, nowhere.toString(), harness, "-Ddravlo.loader.twoLoaders=" + jar));
         try (Stream<Path> left = Files.list(extracted(twice).getParent())) {
             check.equal("two class loaders: one copy", 1L, left.count());
         }
+        // Four at once. Over classes without the jar's copy, one that the JVM refused a folder's
+        // library must not take the next folder's; over the jar, in a fresh home, none may fail
+        // on a folder that another has just made.
+        int otherwise = 0;
+        for (int round = 0; round < 10; ++round) {
+            String met = child(twice, pathCopy + ":" + Paths.get(others, "jar"), harness, "-Ddravlo.loader.atOnce=" + contract);
+            Path fresh = home("at-once-" + round);
+            String extracting = child(fresh, nowhere.toString(), harness, "-Ddravlo.loader.atOnce=" + jar);
+            if (!met.equals("{" + secondLoader(Paths.get(pathCopy, "libDravlo.so")) + "=3, loaded=1}")) ++otherwise;
+            if (!extracting.equals("{" + secondLoader(extracted(fresh)) + "=3, loaded=1}")) ++otherwise;
+        }
+        check.equal("four class loaders at once: rounds (of 20) without one copy and three clear errors", 0, otherwise);
 
         Path home = home("race");
         Path extracted = extracted(home);
@@ -293,6 +312,12 @@ final class LoaderTests implements TestGroup {
         check.isTrue("32-bit JVM: what the jar carries and what was found",
             other.contains("the jar carries it for linux-x86_64 only, and this JVM is linux-x86 (")
                 && other.contains("os.arch x86)"));
+    }
+
+    private static String secondLoader(Path file) {
+        return "Cannot load native library Dravlo: " + file + " is loaded already by another class loader of this JVM,"
+            + " and a JVM lets only one class loader have a native library. Put the jar on the application class path,"
+            + " where the system class loader loads it once for the whole JVM.";
     }
 
     private Path extracted(Path home) { return home.resolve(".cache/dravlo/" + version + "/libDravlo.so"); }

@@ -32,6 +32,7 @@ final class OwnerThreadTests implements TestGroup {
         bothFromOneThread(check);
         closeFromListener(check);
         crossClose(check);
+        crossOpenWhileAnotherOpens(check);
         closeWhileOpening(check);
         failures(check);
         check.equal("COM balanced on every thread", 0, StandInDrivers.comOwed());
@@ -172,6 +173,53 @@ final class OwnerThreadTests implements TestGroup {
     }
 
     /**
+     * A jog dial listener opens a keypad while another KeyPad.open() waits for the last keypad, whose
+     * owner's uninitialise waits for a keypad listener that waits for the jog dial listener: refused
+     * at once, never waiting behind main's open(). (Many listeners opening the other kind deadlocked.)
+     */
+    private static void crossOpenWhileAnotherOpens(Check check) throws Exception {
+        CountDownLatch closed = new CountDownLatch(1);
+        CountDownLatch dialListenerDone = new CountDownLatch(1);
+        boolean[] released = {false};
+        KeyPad[] keys = {null};
+        keys[0] = KeyPad.open(event -> {
+            keys[0].close();
+            closed.countDown();
+            try {
+                released[0] = dialListenerDone.await(10, TimeUnit.SECONDS);
+            } catch (InterruptedException unexpected) {
+                Thread.currentThread().interrupt();
+            }
+        });
+        Thread keyDevice = new Thread(() -> StandInDrivers.fire(KEY_PAD, 1));
+        keyDevice.start();
+        closed.await();
+        Thread opener = new Thread(() -> check.returnsNormally("the other open() then", () -> KeyPad.open().close()));
+        opener.start();
+        while (opener.getState() != Thread.State.WAITING) Thread.yield();
+        Throwable[] refused = {null};
+        JogDial dial = JogDial.open(event -> {
+            try {
+                KeyPad.open().close();
+            } catch (Throwable thrown) {
+                refused[0] = thrown;
+            }
+            dialListenerDone.countDown();
+        }, null);
+        StandInDrivers.fire(JOG_DIAL, 1);
+        keyDevice.join();
+        opener.join();
+        dial.close();
+        check.equal("open() of the other kind from a listener while another open() waits: refused",
+            "java.lang.IllegalStateException: another KeyPad.open() is under way; open() from inside a listener cannot"
+                + " wait for it",
+            String.valueOf(refused[0]));
+        check.isTrue("the keypad listener waiting for it was released by it, not by its timeout", released[0]);
+        StandInDrivers.takeCalls(JOG_DIAL);
+        StandInDrivers.takeCalls(KEY_PAD);
+    }
+
+    /**
      * A device that fires from Start: a listener closes the handle before open() has returned. The
      * close is kept: open() returns the handle closed, and the owner tears the driver down.
      */
@@ -230,6 +278,9 @@ final class OwnerThreadTests implements TestGroup {
             {KEY_PAD, "KeyPad driver initialization failed", missing, "KeyPad driver initialization failed",
                 missing + " (the Axis device driver is not installed, or it is installed for 32-bit programs only"
                     + " and this JVM is 64-bit)"},
+            // Reading the reason fails: the failure is still thrown, and the owner still tears down.
+            {JOG_DIAL, "JogDial driver initialization failed", "!java/lang/OutOfMemoryError",
+                "JogDial driver initialization failed", null},
         };
         for (Object[] failure : failures) {
             int kind = (Integer) failure[0];
