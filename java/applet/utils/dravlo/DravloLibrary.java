@@ -234,7 +234,9 @@ public final class DravloLibrary {
     private static final class Search {
         private final boolean debug = "true".equalsIgnoreCase(System.getProperty(DEBUG_PROPERTY));
         private final List<String> tried = new ArrayList<String>();
-        private boolean named;
+        // Whether the error may suggest dravlo.library.path: not when it was set, nor when the
+        // file another class loader loaded is what counts.
+        private boolean suggestPath = true;
 
         Search() {}
 
@@ -243,7 +245,8 @@ public final class DravloLibrary {
             String earlier = System.getProperty(LOADED_PROPERTY);
             if (earlier != null && earlier.length() > 0) return alreadyLoaded(new File(earlier));
             String value = System.getProperty(PATH_PROPERTY);
-            named = value != null && value.length() > 0;
+            boolean named = value != null && value.length() > 0;
+            suggestPath = !named;
             if ("system".equals(value)) {
                 step(PATH_PROPERTY + "=system: the system's search");
                 return systemSearch(null);
@@ -279,6 +282,7 @@ public final class DravloLibrary {
         // The file another class loader of this JVM loaded: the same again, or the JVM's refusal.
         private File alreadyLoaded(File file) {
             step(LOADED_PROPERTY + "=" + file + ": loaded in this JVM already");
+            suggestPath = false;
             UnsatisfiedLinkError refused = loadOnce(file);
             if (refused != null) {
                 tried.add(LOADED_PROPERTY + "=" + file + ": " + whyNotLoaded(file, refused));
@@ -395,7 +399,7 @@ public final class DravloLibrary {
             String lineEnd = File.separatorChar == '\\' ? "\r\n  " : "\n  ";
             StringBuilder text = new StringBuilder("Cannot load native library " + NAME + "; looked at:");
             for (String place : tried) text.append(lineEnd).append(place);
-            if (!named) {
+            if (suggestPath) {
                 text.append(lineEnd).append("Name the file to load with -D" + PATH_PROPERTY + "=<file or folder>.");
             }
             return new UnsatisfiedLinkError(text.toString());
