@@ -21,7 +21,7 @@ wine_prefixes+=("$prefix" "$headless")
 set -e
 cmake --preset windows >/dev/null
 cmake --build --preset windows
-# What users get: the tests install it (release.Install) and check it.
+# What users get: the tests install it (install.Release) and check it.
 cmake --preset release >/dev/null
 cmake --build --preset release
 (cd build/release && cpack >/dev/null)
