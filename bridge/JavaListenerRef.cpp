@@ -8,7 +8,7 @@
 
 namespace Dravlo {
 
-// One registered listener; `next` links the ones waiting to be deleted.
+// One registered listener; `next` links the swapped-out ones in a list.
 struct JavaListenerRef::Registration {
     GlobalRef<jobject> listener;
     jmethodID callback;
@@ -34,49 +34,58 @@ void JavaListenerRef::registerListener(JNIEnv* env, jobject listener, const std:
     if (!fresh) return;  // out of memory: the JVM's error is pending
     jmethodID callback = JniLookup(env).methodId(fresh.get(), method, signature);
     auto* registration = new Registration{std::move(fresh), callback};
-    retire(env, current_.exchange(registration));
+    if (Registration* previous = current_.exchange(registration)) settle(env, previous);
 }
 
 void JavaListenerRef::notify(JNIEnv* env, jobject event) {
     // Counted in before the read: see the header.
-    state_.fetch_add(Step);
+    const State entered = state_.fetch_add(Step);
     if (const Registration* target = current_.load())
         env->CallVoidMethod(target->listener.get(), target->callback, event);
-    leave(env);
+    leave(env, entered & Flips);
 }
 
-void JavaListenerRef::leave(JNIEnv* env) noexcept {
-    const State before = state_.fetch_sub(Step);
-    assert(before >= Step);  // counted in by this notify
-    if (before != (Step | Waiting)) return;
-    // The last notify out while registrations wait: whoever could still
-    // read them has left. Unless another notify came in meanwhile (it will
-    // be the last one then), the waiting ones are this thread's to delete.
-    Registration* waiting = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        State idle = Waiting;
-        if (state_.compare_exchange_strong(idle, 0)) waiting = std::exchange(waiting_, nullptr);
-    }
-    destroy(env, waiting);
+void JavaListenerRef::leave(JNIEnv* env, State flips) noexcept {
+    // A flip since this notify came in made it an earlier one. No second flip
+    // comes while it runs: a flip needs every earlier one out.
+    State state = state_.load();
+    bool earlier = false;
+    State left = 0;
+    do {
+        earlier = (state & Flips) != flips;
+        assert(earlier ? state >= EarlierStep : (state & Running) != 0);  // counted in by this notify
+        left = state - (earlier ? EarlierStep : Step);
+    } while (!state_.compare_exchange_weak(state, left));
+    if (earlier && left < EarlierStep) settle(env, nullptr);  // the last earlier one out
 }
 
-void JavaListenerRef::retire(JNIEnv* env, Registration* previous) noexcept {
-    if (previous == nullptr) return;
+void JavaListenerRef::settle(JNIEnv* env, Registration* retired) noexcept {
+    Registration* unheld = nullptr;     // the earlier registrations, once no earlier notify runs
+    Registration* neverHeld = nullptr;  // the waiting ones, when no notify runs at all
     {
         std::lock_guard lock(mutex_);
+        if (retired != nullptr) retired->next = std::exchange(waiting_, retired);
         State state = state_.load();
-        while (state >= Step) {
-            if (state_.compare_exchange_weak(state, state | Waiting)) {
-                previous->next = std::exchange(waiting_, previous);
-                return;
+        // Earlier notifies still run: the last one out settles. Only a flip
+        // adds earlier ones, and flips happen here, so none can come in now.
+        if (state >= EarlierStep) return;
+        unheld = std::exchange(earlier_, nullptr);
+        while (waiting_ != nullptr) {
+            if ((state & Running) == 0) {
+                neverHeld = std::exchange(waiting_, nullptr);
+            } else if (state_.compare_exchange_weak(
+                           state, ((state & Flips) ^ Flips) + (state & Running) / Step * EarlierStep)) {
+                earlier_ = std::exchange(waiting_, nullptr);  // the running ones become the earlier ones
             }
         }
     }
-    destroy(env, previous);  // no notify runs: none can hold it
+    destroy(env, unheld);
+    destroy(env, neverHeld);
 }
 
-void JavaListenerRef::release(JNIEnv* env) { retire(env, current_.exchange(nullptr)); }
+void JavaListenerRef::release(JNIEnv* env) {
+    if (Registration* previous = current_.exchange(nullptr)) settle(env, previous);
+}
 
 bool JavaListenerRef::registered() const { return current_.load() != nullptr; }
 

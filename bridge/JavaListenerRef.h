@@ -7,18 +7,24 @@
 // - The current registration is one atomic pointer. Registration and release
 //   swap it; notify reads it, counted in as a running notify on the holder's
 //   state word first and counted out after the call (one atomic operation
-//   each). Both sides are sequentially consistent, so a registration that
-//   finds no notify counted in after its swap knows that none can hold the
-//   registration it took out.
-// - A registration swapped out while notifies run waits in a list (under the
-//   mutex, which no event takes unless something waits, and which nobody
-//   holds across a call) with the Waiting bit set; the last notify to count
-//   out deletes every waiting one. So a registration's global reference is
-//   deleted by whoever lets go of it last: the Java thread that replaced or
-//   released it, or the event thread whose call was still running then (on
-//   its own, still attached, environment). A reference is never deleted while
-//   a call uses it, and an event costs no JNI call beyond the callback
-//   itself. Debug builds assert that every notify counted out was counted in.
+//   each, a compare-and-swap going out). Both sides are sequentially
+//   consistent, so a registration that finds no notify counted in after its
+//   swap knows that none can hold the registration it took out.
+// - The word counts the running notifies in two parts: those that came in
+//   since the last flip, and the earlier ones, from before it. A
+//   registration swapped out while notifies run waits in a list; a flip
+//   (only when no earlier notify runs) makes the running notifies the
+//   earlier ones and hands them the waiting registrations, and the last
+//   earlier notify out deletes those. Notifies that come in after a flip do
+//   not keep them alive, however many threads keep delivering. The mutex
+//   guards the lists and the flips; an event takes it only as the last
+//   earlier notify out, and nobody holds it across a call. So a
+//   registration's global reference is deleted by whoever lets go of it last:
+//   the Java thread that replaced or released it, or an event thread whose
+//   call was running then (on its own, still attached, environment). A
+//   reference is never deleted while a call uses it, and an event costs no
+//   JNI call beyond the callback itself. Debug builds assert that every
+//   notify counted out was counted in.
 // The destructor (library unload) makes no JNI call: a listener still
 // registered then, or still waiting, is abandoned, not released.
 
@@ -57,21 +63,25 @@ public:
 private:
     struct Registration;
     using State = unsigned long long;
-    static constexpr State Waiting = 1;  // swapped-out registrations wait in waiting_
-    static constexpr State Step = 2;     // one running notify
+    static constexpr State Flips = 1;                     // parity of the flips so far
+    static constexpr State Step = 2;                      // one notify come in since the last flip
+    static constexpr State EarlierStep = State{1} << 32;  // one notify from before it
+    static constexpr State Running = EarlierStep - Step;  // the bits counting the notifies since
 
-    /// Counts a notify out; the last one out while registrations wait deletes
-    /// them with `env`.
-    void leave(JNIEnv* env) noexcept;
-    /// `previous`, just swapped out, deleted with `env` now when no notify
-    /// runs, else left to the last one out.
-    void retire(JNIEnv* env, Registration* previous) noexcept;
+    /// Counts a notify out; `flips` is the parity it came in with. The last
+    /// earlier one out settles.
+    void leave(JNIEnv* env, State flips) noexcept;
+    /// Adds `retired` (just swapped out; may be null) to the waiting ones,
+    /// then deletes with `env` what no notify can hold any more, and flips
+    /// when registrations wait while no earlier notify runs.
+    void settle(JNIEnv* env, Registration* retired) noexcept;
     static void destroy(JNIEnv* env, Registration* list) noexcept;
 
     std::atomic<Registration*> current_{nullptr};
-    std::atomic<State> state_{0};  // running notifies times Step, plus Waiting
-    std::mutex mutex_;             // guards waiting_, and Waiting's clearing
-    Registration* waiting_ = nullptr;
+    std::atomic<State> state_{0};      // the flips' parity, running notifies since it times Step, earlier ones
+    std::mutex mutex_;                 // guards the lists and the flips
+    Registration* earlier_ = nullptr;  // swapped out before the last flip: free once no earlier notify runs
+    Registration* waiting_ = nullptr;  // swapped out since: the next flip makes them earlier
 };
 
 }  // namespace Dravlo

@@ -80,16 +80,26 @@ TEST_F(AttachedThreadTest, NativeThreadAttachedByTheApplication_StaysAttached_Ex
 }
 
 // The callback waits on the event thread while the test's Java thread
-// replaces its listener, or unregisters it (the parameter): the registration
-// must not wait for the callback, and the reference the callback runs on must
-// stay valid after the holder let go of it, until the call is over.
-class CallbackRunningTest : public ListenerTest, public ::testing::WithParamInterface<bool> {};
+// replaces its listener, or unregisters it: the registration must not wait
+// for the callback, and the reference the callback runs on must stay valid
+// after the holder let go of it, until the call is over, and no longer: not
+// even while a call on the successor, made after the swap, still runs.
+struct RunningCase {
+    const char* name;
+    bool unregister;
+    bool successorCallRuns;  // another event thread is inside the successor's callback meanwhile
+};
+
+void PrintTo(const RunningCase& running, std::ostream* out) { *out << running.name; }
+
+class CallbackRunningTest : public ListenerTest, public ::testing::WithParamInterface<RunningCase> {};
 
 TEST_P(CallbackRunningTest, ReplacedWhileItsCallbackRuns_RegistrationDoesNotWait_ReferenceStaysValid) {
-    const bool unregister = GetParam();
+    const RunningCase& c = GetParam();
     RecordingListener successor(vm);
-    std::promise<void> entered, replaced;
+    std::promise<void> entered, replaced, heldEntered, heldReleased;
     std::shared_future<void> replacedSignal = replaced.get_future().share();
+    std::shared_future<void> heldSignal = heldReleased.get_future().share();
     bool replacedInTime = false;
     std::string selfAfter;
     vm.defineClass("test/Slow")
@@ -102,26 +112,45 @@ TEST_P(CallbackRunningTest, ReplacedWhileItsCallbackRuns_RegistrationDoesNotWait
                     jclass cls = e->GetObjectClass(self);  // a deleted reference here would be a violation
                     e->DeleteLocalRef(cls);
                 });
+    vm.defineClass("test/Held")
+        .constructor()
+        .method(Java::OnDialEvent, Java::OnDialEventSignature, [&](JNIEnv*, jobject, const std::vector<jvalue>&) {
+            heldEntered.set_value();
+            heldSignal.wait_for(std::chrono::seconds(5));
+        });
     registerDial("test/Slow");
     std::thread eventThread([&] { driver.onDialEvent(CounterClockwiseJog); });
     entered.get_future().wait();
-    if (unregister) {
+    if (c.unregister) {
         EXPECT_EQ(registerDialNull(), std::nullopt);
     } else {
-        registerDial(successor.className());
+        registerDial(c.successorCallRuns ? "test/Held" : successor.className());
+    }
+    std::thread laterThread;
+    if (c.successorCallRuns) {
+        laterThread = std::thread([&] { driver.onDialEvent(ShuttleAt(1)); });
+        heldEntered.get_future().wait();
     }
     replaced.set_value();
     eventThread.join();
 
     EXPECT_TRUE(replacedInTime) << "the registration waited for the running callback";
     EXPECT_EQ(selfAfter, "test/Slow");
-    EXPECT_EQ(vm.liveGlobalRefs(), unregister ? 0u : 1u) << "the reference let go of outlived its call";
+    EXPECT_EQ(vm.liveGlobalRefs(), c.unregister ? 0u : 1u) << "the reference let go of outlived its call";
+    if (c.successorCallRuns) {
+        heldReleased.set_value();
+        laterThread.join();
+        return;
+    }
     fireDial(CounterClockwiseJog);
-    EXPECT_EQ(successor.count(), unregister ? 0u : 1u);
+    EXPECT_EQ(successor.count(), c.unregister ? 0u : 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Listeners, CallbackRunningTest, ::testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "Unregistered" : "Replaced"); });
+INSTANTIATE_TEST_SUITE_P(Listeners, CallbackRunningTest,
+                         ::testing::Values(RunningCase{"Replaced", false, false},
+                                           RunningCase{"Unregistered", true, false},
+                                           RunningCase{"ReplacedWhileASuccessorCallRuns", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct RaceCase {
     const char* name;
