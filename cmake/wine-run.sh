@@ -25,4 +25,9 @@ status=$?
 # Wine writes CRLF for text-mode output of Windows programs.
 tr -d '\r' <"$out"
 tr -d '\r' <"$err" >&2
+# A failure without a word (Wine failing to start the program, a crash before
+# its first line) still leaves a line to go by.
+if [ "$status" -ne 0 ] && [ ! -s "$out" ] && [ ! -s "$err" ]; then
+  echo "wine-run.sh: ${1##*[/\\]} exited with status $status and printed nothing" >&2
+fi
 exit $status
