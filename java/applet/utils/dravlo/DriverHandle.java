@@ -28,11 +28,6 @@ abstract class DriverHandle implements AutoCloseable {
     private static final String COM_HINT =
         " (already initialised on this thread, or a previous failure not cleaned up)";
 
-    /**
-     * One kind of driver. The native library holds one driver of each kind per process, so a kind
-     * has at most one handle that is not yet closed. It also knows which threads are inside one of
-     * its listener calls, and names them while they are.
-     */
     // How deep the calling thread is in listener calls of any handle, of either kind.
     private static final ThreadLocal<int[]> LISTENER_DEPTH = new ThreadLocal<int[]>() {
         @Override
@@ -44,6 +39,11 @@ abstract class DriverHandle implements AutoCloseable {
     /** Whether the calling thread is inside a listener call of any handle. */
     static boolean inAnyListener() { return LISTENER_DEPTH.get()[0] > 0; }
 
+    /**
+     * One kind of driver. The native library holds one driver of each kind per process, so a kind
+     * has at most one handle that is not yet closed. It also knows which threads are inside one of
+     * its listener calls, and names them while they are.
+     */
     static final class Kind {
         final String name;
         final String ownerName;
