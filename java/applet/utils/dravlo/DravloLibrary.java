@@ -8,7 +8,6 @@ import java.io.InputStream;
 import java.net.URI;
 import java.net.URL;
 import java.util.ArrayList;
-import java.util.Arrays;
 import java.util.Enumeration;
 import java.util.List;
 import java.util.Locale;
@@ -82,6 +81,7 @@ public final class DravloLibrary {
     public static final String NAME = "Dravlo";
 
     private static final String PATH_PROPERTY = "dravlo.library.path";
+    private static final String SUGGEST_PATH = "Name the file to load with -D" + PATH_PROPERTY + "=<file or folder>.";
     private static final String EXTRACT_PROPERTY = "dravlo.extract.dir";
     private static final String DEBUG_PROPERTY = "dravlo.debug";
     // Set once a class loader of this JVM has loaded the library: the file. A JVM lets one class
@@ -216,8 +216,7 @@ public final class DravloLibrary {
         String what = found == null ? "is not a Dravlo library (or one older than 1.1.0, which does not state its version)"
                                     : "is version " + found;
         return "Cannot load native library " + NAME + ": " + which + " " + what + ", and this jar needs "
-            + System.mapLibraryName(NAME) + " version " + version() + ". Name the file to load with -D"
-            + PATH_PROPERTY + "=<file or folder>.";
+            + System.mapLibraryName(NAME) + " version " + version() + ". " + SUGGEST_PATH;
     }
 
     private static String platform() {
@@ -242,16 +241,15 @@ public final class DravloLibrary {
 
         // The file that loaded, or null when System.loadLibrary found it by name.
         File run() {
-            String earlier = System.getProperty(LOADED_PROPERTY);
-            if (earlier != null && earlier.length() > 0) return alreadyLoaded(new File(earlier));
-            String value = System.getProperty(PATH_PROPERTY);
-            boolean named = value != null && value.length() > 0;
-            suggestPath = !named;
+            String earlier = property(LOADED_PROPERTY);
+            if (earlier != null) return alreadyLoaded(new File(earlier));
+            String value = property(PATH_PROPERTY);
+            suggestPath = value == null;
             if ("system".equals(value)) {
                 step(PATH_PROPERTY + "=system: the system's search");
                 return systemSearch(null);
             }
-            if (named) return named(value);
+            if (value != null) return named(value);
             step(PATH_PROPERTY + " not set");
 
             String resource = resourceName();
@@ -266,13 +264,14 @@ public final class DravloLibrary {
             String missing = missingForExtraction();
             if (missing != null) {
                 String why = "jar resource " + resource + ": not extracted, this class library has no " + missing;
-                String chosen = System.getProperty(EXTRACT_PROPERTY);
-                if (chosen != null && chosen.length() > 0) {
+                String chosen = property(EXTRACT_PROPERTY);
+                if (chosen != null) {
                     // Asked for in so many words: ignoring it without a word would mislead.
                     why += " (" + EXTRACT_PROPERTY + "=" + chosen + " is ignored)";
                     System.err.println("dravlo: " + why + "; the system's search instead");
+                } else {
+                    step(why + "; the system's search instead");
                 }
-                step(why + "; the system's search instead");
                 tried.add(why);
                 return systemSearch(null);
             }
@@ -330,7 +329,8 @@ public final class DravloLibrary {
                 throw failure();
             }
             step("jar resource " + resource + ": " + image.length + " bytes");
-            File folder = extractFolder();
+            String chosen = property(EXTRACT_PROPERTY);
+            File folder = extractFolder(chosen);
             String how = "; name a folder of this user's alone with -D" + EXTRACT_PROPERTY + "=<folder>";
             if (folder == null) {
                 tried.add("the jar's copy: " + EXTRACT_PROPERTY + " and the version (" + version()
@@ -338,8 +338,7 @@ public final class DravloLibrary {
                 throw failure();
             }
             File target = new File(folder, System.mapLibraryName(NAME));
-            File base = System.getProperty(EXTRACT_PROPERTY, "").length() > 0 ? folder.getParentFile()
-                                                                              : folder.getParentFile().getParentFile();
+            File base = chosen != null ? folder.getParentFile() : folder.getParentFile().getParentFile();
             try {
                 step(target + ": " + Extraction.extractAndLoad(image, base.toPath(), target.toPath()));
             } catch (IOException | SecurityException unusable) {
@@ -400,7 +399,7 @@ public final class DravloLibrary {
             StringBuilder text = new StringBuilder("Cannot load native library " + NAME + "; looked at:");
             for (String place : tried) text.append(lineEnd).append(place);
             if (suggestPath) {
-                text.append(lineEnd).append("Name the file to load with -D" + PATH_PROPERTY + "=<file or folder>.");
+                text.append(lineEnd).append(SUGGEST_PATH);
             }
             return new UnsatisfiedLinkError(text.toString());
         }
@@ -435,12 +434,17 @@ public final class DravloLibrary {
             + System.getProperty("os.arch") + "); no " + file + " on java.library.path " + libraryPath + " either");
     }
 
-    // Where the jar's copy goes: dravlo.extract.dir, else the per-user cache folder; null when
-    // that would not be an absolute folder named as it should be.
-    private static File extractFolder() {
+    // A system property's value, or null when it is not set or empty.
+    private static String property(String name) {
+        String value = System.getProperty(name);
+        return value != null && value.length() > 0 ? value : null;
+    }
+
+    // Where the jar's copy goes: `chosen` (dravlo.extract.dir), else the per-user cache folder;
+    // null when that would not be an absolute folder named as it should be.
+    private static File extractFolder(String chosen) {
         if (!version().matches("[A-Za-z0-9._-]+") || version().matches("\\.+")) return null;
-        String chosen = System.getProperty(EXTRACT_PROPERTY);
-        File folder = chosen != null && chosen.length() > 0 ? new File(chosen) : cacheFolder();
+        File folder = chosen != null ? new File(chosen) : cacheFolder();
         return folder.isAbsolute() && folder.getParentFile() != null ? folder : null;
     }
 

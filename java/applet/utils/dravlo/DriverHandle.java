@@ -29,12 +29,30 @@ abstract class DriverHandle implements AutoCloseable {
         " (already initialised on this thread, or a previous failure not cleaned up)";
 
     // How deep the calling thread is in listener calls of any handle, of either kind.
-    private static final ThreadLocal<int[]> LISTENER_DEPTH = new ThreadLocal<int[]>() {
-        @Override
-        protected int[] initialValue() {
-            return new int[1];
+    private static final ThreadLocal<int[]> LISTENER_DEPTH = newDepth();
+
+    /** A per-thread depth of listener calls, counted in place. */
+    private static ThreadLocal<int[]> newDepth() {
+        return new ThreadLocal<int[]>() {
+            @Override
+            protected int[] initialValue() {
+                return new int[1];
+            }
+        };
+    }
+
+    /**
+     * One wait() on `lock`, whose monitor the caller holds: true when an interrupt ended it. The
+     * caller keeps the interrupt for its own caller instead of giving up the wait.
+     */
+    private static boolean interruptedWhileWaiting(Object lock) {
+        try {
+            lock.wait();
+            return false;
+        } catch (InterruptedException later) {
+            return true;
         }
-    };
+    }
 
     /** Whether the calling thread is inside a listener call of any handle. */
     static boolean inAnyListener() { return LISTENER_DEPTH.get()[0] > 0; }
@@ -48,12 +66,7 @@ abstract class DriverHandle implements AutoCloseable {
         final String name;
         final String ownerName;
         final String eventsName;
-        private final ThreadLocal<int[]> depth = new ThreadLocal<int[]>() {
-            @Override
-            protected int[] initialValue() {
-                return new int[1];
-            }
-        };
+        private final ThreadLocal<int[]> depth = newDepth();
         private DriverHandle latest; // guarded by this
         // An open() is under way: it may be waiting for an owner. Guarded by this, whose monitor
         // no one holds while waiting, so that a listener of either kind never blocks on it.
@@ -77,20 +90,14 @@ abstract class DriverHandle implements AutoCloseable {
             boolean fromListener = inAnyListener();
             DriverHandle last;
             synchronized (this) {
-                boolean interrupted = false;
-                while (opening) {
-                    // The other open() may be waiting for an owner whose last uninitialise waits
-                    // for this very listener call, of this kind or, through its listeners, the other.
-                    if (fromListener) {
-                        throw new IllegalStateException("another " + name
-                            + ".open() is under way; open() from inside a listener cannot wait for it");
-                    }
-                    try {
-                        wait();
-                    } catch (InterruptedException later) {
-                        interrupted = true;
-                    }
+                // The other open() may be waiting for an owner whose last uninitialise waits for
+                // this very listener call, of this kind or, through its listeners, the other.
+                if (fromListener && opening) {
+                    throw new IllegalStateException(
+                        "another " + name + ".open() is under way; open() from inside a listener cannot wait for it");
                 }
+                boolean interrupted = false;
+                while (opening) interrupted |= interruptedWhileWaiting(this);
                 if (interrupted) Thread.currentThread().interrupt();
                 last = latest;
                 if (last != null) {
@@ -278,13 +285,7 @@ abstract class DriverHandle implements AutoCloseable {
         String reason;
         synchronized (this) {
             boolean interrupted = false;
-            while (state == OPENING) {
-                try {
-                    wait();
-                } catch (InterruptedException later) {
-                    interrupted = true;
-                }
-            }
+            while (state == OPENING) interrupted |= interruptedWhileWaiting(this);
             if (interrupted) Thread.currentThread().interrupt();
             failed = failure;
             reason = comReason;
@@ -337,13 +338,8 @@ abstract class DriverHandle implements AutoCloseable {
     }
 
     private synchronized Runnable nextCommand() {
-        while (commands.isEmpty() && !finishing) {
-            try {
-                wait();
-            } catch (InterruptedException ignored) {
-                // The owner thread ends only through close().
-            }
-        }
+        // The owner thread ends only through close(): an interrupt is not obeyed.
+        while (commands.isEmpty() && !finishing) interruptedWhileWaiting(this);
         return commands.isEmpty() ? null : commands.remove(0);
     }
 

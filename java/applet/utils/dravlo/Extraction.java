@@ -129,11 +129,14 @@ final class Extraction {
     static List<String> foreignWriters(List<AclEntry> acl, Collection<UserPrincipal> trusted) {
         List<String> foreign = new ArrayList<String>();
         for (AclEntry entry : acl) {
-            if (entry.type() != AclEntryType.ALLOW || entry.flags().contains(AclEntryFlag.INHERIT_ONLY)) continue;
-            if (Collections.disjoint(entry.permissions(), WRITING) || trusted.contains(entry.principal())) continue;
-            foreign.add(entry.principal().getName());
+            if (!allowsWriting(entry) || entry.flags().contains(AclEntryFlag.INHERIT_ONLY)) continue;
+            if (!trusted.contains(entry.principal())) foreign.add(entry.principal().getName());
         }
         return foreign;
+    }
+
+    private static boolean allowsWriting(AclEntry entry) {
+        return entry.type() == AclEntryType.ALLOW && !Collections.disjoint(entry.permissions(), WRITING);
     }
 
     // The folders from below `base` down to `folder`, `base` itself excluded.
@@ -194,8 +197,7 @@ final class Extraction {
         AclFileAttributeView acl = Files.getFileAttributeView(reference(base), AclFileAttributeView.class);
         if (acl == null) return trusted;
         for (AclEntry entry : acl.getAcl()) {
-            if (entry.type() == AclEntryType.ALLOW && !Collections.disjoint(entry.permissions(), WRITING))
-                trusted.add(entry.principal());
+            if (allowsWriting(entry)) trusted.add(entry.principal());
         }
         return trusted;
     }

@@ -68,9 +68,8 @@ public final class KeyPad extends DriverHandle {
     /**
      * Switches the backlight of one button of keypad 0. The command is queued for the owner thread
      * and carried out after the earlier ones, so this returns at once, also inside a listener. A
-     * command given before {@link #close()} from an ordinary thread reaches the device before it
-     * closes; one given before a close from a listener may find it closed and do nothing. The device
-     * driver's answer is not reported.
+     * command given before {@link #close()} reaches the device before it closes, whichever thread
+     * closes it, a listener included. The device driver's answer is not reported.
      *
      * @param button the button, as the device numbers it
      * @param on true to switch the light on, false to switch it off
