@@ -26,6 +26,12 @@ file(CONFIGURE OUTPUT ${DRAVLO_JAR_MANIFEST} CONTENT
   "Implementation-Title: Dravlo\nImplementation-Version: ${PROJECT_VERSION}\nAutomatic-Module-Name: applet.utils.dravlo\nMain-Class: applet.utils.dravlo.monitor.Monitor\n"
   @ONLY)
 
+# Every jar carries the licence and the notice, as the licence asks of every
+# copy: they come from META-INF/ of this one staging folder.
+set(DRAVLO_LEGAL_DIR ${CMAKE_BINARY_DIR}/java/legal)
+file(COPY ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/NOTICE DESTINATION ${DRAVLO_LEGAL_DIR}/META-INF)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/NOTICE)
+
 # dravlo_add_jar(<target> <jar file> <native library target>): the
 # contract's classes plus the library as natives/<this platform>/<its file name>.
 function(dravlo_add_jar target jar native_target)
@@ -38,12 +44,11 @@ function(dravlo_add_jar target jar native_target)
   add_custom_command(
     OUTPUT ${jar}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${staging} ${jar}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${staging}/natives/${platform} ${staging}/META-INF
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${staging}/natives/${platform}
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${native_target}>
             ${staging}/natives/${platform}/$<TARGET_FILE_NAME:${native_target}>
-    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/NOTICE ${staging}/META-INF
     COMMAND ${DRAVLO_JAR} --create --file ${jar} --manifest ${DRAVLO_JAR_MANIFEST}
-            -C ${DRAVLO_JAVA_CLASSES} applet -C ${staging} natives -C ${staging} META-INF
+            -C ${DRAVLO_JAVA_CLASSES} applet -C ${staging} natives -C ${DRAVLO_LEGAL_DIR} META-INF
     DEPENDS ${native_target} dravlo_java_contract ${DRAVLO_JAVA_SOURCES} ${DRAVLO_JAR_MANIFEST}
             ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/NOTICE
     COMMENT "jar: ${jar}"

@@ -117,8 +117,8 @@ std::wstring describeComFailure() {
     wchar_t code[16];
     std::swprintf(code, std::size(code), L": 0x%08lX", static_cast<unsigned long>(record.result));
     std::wstring described = std::wstring(text) + code;
-    std::wstring words =
-        knownText(record.result) != nullptr ? knownText(record.result) : systemText(static_cast<DWORD>(record.result));
+    const wchar_t* known = knownText(record.result);
+    std::wstring words = known != nullptr ? known : systemText(static_cast<DWORD>(record.result));
     if (words.empty() && HRESULT_FACILITY(record.result) == FACILITY_WIN32)
         words = systemText(static_cast<DWORD>(HRESULT_CODE(record.result)));
     if (!words.empty()) described += L" " + words;

@@ -136,11 +136,11 @@ HRESULT STDMETHODCALLTYPE EventSink::GetIDsOfNames(REFIID, LPOLESTR* names, UINT
 HRESULT STDMETHODCALLTYPE EventSink::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                                             EXCEPINFO* exception, UINT* argumentError) {
     if (params == nullptr) return DISP_E_BADVARTYPE;
+    const int eventIndex = eventIndexOf(table_, member);
     // Nearly every event: two ints, none named, in shapes read in place. The
     // general path below gives the same result for them, at the price of
     // three VARIANTs of its own.
     if (params->cArgs == 2 && params->cNamedArgs == 0 && params->rgvarg != nullptr) {
-        const int eventIndex = eventIndexOf(table_, member);
         int first = 0;
         int second = 0;
         if (eventIndex >= 0 && !table_.events[eventIndex].withErrorInfo && directInt(params->rgvarg[1], first) &&
@@ -155,7 +155,6 @@ HRESULT STDMETHODCALLTYPE EventSink::Invoke(DISPID member, REFIID, LCID, WORD, D
     VARIANT* slots[MaxParameters] = {};
     hr = fillSlots(*params, slots, argumentError);
     if (FAILED(hr)) return hr;
-    int eventIndex = eventIndexOf(table_, member);
     if (eventIndex < 0) return DISP_E_MEMBERNOTFOUND;
     const SinkEvent& event = table_.events[eventIndex];
     const UINT count = event.parameterCount();
