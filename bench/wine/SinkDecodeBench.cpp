@@ -98,10 +98,8 @@ void sinkDecode(const Sizes& sizes, Measure measure) {
     interleave<Figure>(sizes.runs, {{"decode.sink", timed(sinkInvoke)},
                                     {"decode.bare", timed(bareInvoke)},
                                     {"decode.rundown", timed(rundownOnly)}});
-    memoryFigure("decode.sink", sizes.warmUpEvents, sizes.memoryEvents, privateBytes,
-                 [&](long) { jogMove.invoke(sink.get()); });
-    memoryFigure("decode.bare", sizes.warmUpEvents, sizes.memoryEvents, privateBytes,
-                 [&](long) { jogMove.invoke(&bare); });
+    memoryFigure("decode.sink", sizes.warmUpEvents, sizes.memoryEvents, privateBytes, sinkInvoke);
+    memoryFigure("decode.bare", sizes.warmUpEvents, sizes.memoryEvents, privateBytes, bareInvoke);
     sink->disconnectReceiver();
 }
 
