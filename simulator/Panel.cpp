@@ -21,7 +21,6 @@ struct Panel::Control final : PanelWindow::Owner {
     int devices DRAVLO_GUARDED_BY(mutex) = 0;             ///< device objects alive
     bool threadRunning DRAVLO_GUARDED_BY(mutex) = false;  ///< a thread owns the window, or is about to
     bool dismissed DRAVLO_GUARDED_BY(mutex) = false;      ///< closed by the user while devices live
-    bool ending DRAVLO_GUARDED_BY(mutex) = false;         ///< the panel is gone: the thread ends
     bool redrawPosted DRAVLO_GUARDED_BY(mutex) = false;
     HWND window DRAVLO_GUARDED_BY(mutex) = nullptr;  ///< where to post; null when nothing may be posted
 
@@ -38,7 +37,7 @@ struct Panel::Control final : PanelWindow::Owner {
     /// thread still running, which then opens a window for it, or starts one.
     bool carryOn() {
         Dravlo::CheckedLock lock(mutex);
-        if (devices > 0 && !dismissed && !ending) return true;
+        if (devices > 0 && !dismissed) return true;
         threadRunning = false;
         return false;
     }
@@ -57,7 +56,7 @@ struct Panel::Control final : PanelWindow::Owner {
 
     bool closeNow() noexcept override {
         Dravlo::CheckedLock lock(mutex);
-        if (devices > 0 && !ending) return false;
+        if (devices > 0) return false;
         window = nullptr;
         return true;
     }
@@ -100,17 +99,11 @@ void reportOpenFailure(CallLog& log, HRESULT failure) noexcept {
 
 Panel::Panel() : control_(std::make_shared<Control>()) {}
 
-Panel::~Panel() {
-    Dravlo::CheckedLock lock(control_->mutex);
-    control_->ending = true;
-    control_->post(PanelWindow::CheckMessage);
-}
-
 void Panel::made(const std::shared_ptr<SimulatorCore>& core, const std::shared_ptr<DeviceProbe>& device) noexcept {
     bool needsThread = false;
     {
         Dravlo::CheckedLock lock(control_->mutex);
-        needsThread = ++control_->devices == 1 && !control_->threadRunning && !control_->ending;
+        needsThread = ++control_->devices == 1 && !control_->threadRunning;
         if (needsThread) control_->threadRunning = true;
         control_->redraw();  // a new device 0 shows its own lights
     }

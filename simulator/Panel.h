@@ -13,10 +13,10 @@
 // reference on this module until it exits (FreeLibraryAndExitThread), so a
 // host that unloads the DLL never unmaps code the thread still runs.
 //
-// Thread rule: made(), gone(), lightsChanged() and the destructor run on any
-// thread and never wait for the panel's thread: each holds the panel's lock
-// for a few instructions and posts to the window (PostMessage, which never
-// waits for the window's thread). The panel's thread takes that lock only as
+// Thread rule: made(), gone() and lightsChanged() run on any thread and
+// never wait for the panel's thread: each holds the panel's lock for a few
+// instructions and posts to the window (PostMessage, which never waits for
+// the window's thread). The panel's thread takes that lock only as
 // briefly, never across a sink call. So a Stop, an Unadvise or a Release on
 // any thread (the panel's own, inside a sink call, included) goes on while
 // the panel's thread is busy or blocked in a sink.
@@ -33,8 +33,10 @@ namespace AxisSim {
 class Panel final : public DeviceObserver {
 public:
     Panel();
-    /// Asks the thread to close the window and end; does not wait for it.
-    ~Panel() override;
+    /// Tells no thread anything: the simulator owns the panel, and each panel
+    /// thread holds the simulator until its last window is gone, so by now
+    /// no thread of it has a window or will open one.
+    ~Panel() override = default;
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;
 
