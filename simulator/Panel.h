@@ -10,8 +10,7 @@
 // when the last one is gone. A user who closes it keeps it closed until
 // then. The window lives on a thread of the panel's own with a message loop,
 // made when it is needed and ending with the window; the thread holds a
-// reference on this module until it exits (FreeLibraryAndExitThread), so a
-// host that unloads the DLL never unmaps code the thread still runs.
+// reference on this module until it exits (ModuleThread.h).
 //
 // Thread rule: made(), gone() and lightsChanged() run on any thread and
 // never wait for the panel's thread: each holds the panel's lock for a few
@@ -23,7 +22,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 
 #include "simulator/SimulatorCore.h"
@@ -47,18 +45,12 @@ public:
     /// Counts the device out; the last closes the window.
     void gone(const DeviceProbe& device) noexcept override;
 
-    /// Panel threads that have not ended yet, in the whole process.
-    static long running() noexcept { return running_.load(); }
-
 private:
     struct Control;
-    struct Work;
     void start(const std::shared_ptr<SimulatorCore>& core) noexcept;
-    static DWORD WINAPI threadMain(void* work);
-    static void run(Work& work) noexcept;
+    static void run(Control& control, const std::shared_ptr<SimulatorCore>& core, HMODULE module) noexcept;
 
     std::shared_ptr<Control> control_;
-    static std::atomic<long> running_;
 };
 
 }  // namespace AxisSim
