@@ -4,6 +4,7 @@
 
 #include "simulator/SimulatorCore.h"
 
+#include <algorithm>
 #include <new>
 
 namespace AxisSim {
@@ -18,12 +19,25 @@ public:
         : core_(std::move(core)), probe_(std::make_shared<ObjectProbe>(Traits::collectionName)) {
         ++core_->liveObjects;
         std::vector<std::shared_ptr<DeviceProbe>> probes;
-        for (int i = 0; i < config().deviceCount; ++i) {
-            std::shared_ptr<DeviceProbe> probe;
-            devices_.push_back(createDevice(Traits{}, core_, i, probe));
-            probes.push_back(std::move(probe));
+        // Reserved, so that every device made is in both lists: each one tells
+        // gone() when destroyed, and made() has to come first.
+        const auto count = static_cast<std::size_t>(std::max(config().deviceCount, 0));
+        devices_.reserve(count);
+        probes.reserve(count);
+        try {
+            for (int i = 0; i < config().deviceCount; ++i) {
+                std::shared_ptr<DeviceProbe> probe;
+                devices_.push_back(createDevice(Traits{}, core_, i, probe));
+                probes.push_back(std::move(probe));
+            }
+            core_->recordCollection(Traits::kind, probe_, probes);
+        } catch (...) {
+            tellMade(probes);  // those made go now, each telling gone()
+            throw;
         }
-        core_->recordCollection(Traits::kind, probe_, std::move(probes));
+        // Told only now that they are the latest of their kind: an observer
+        // that looks them up (the panel draws device 0) finds these.
+        tellMade(probes);
     }
     ~CollectionObject() {
         devices_.clear();
@@ -97,6 +111,10 @@ public:
 
 private:
     KindConfig& config() { return core_->config(Traits::kind); }
+    void tellMade(const std::vector<std::shared_ptr<DeviceProbe>>& probes) noexcept {
+        if (!core_->observer) return;
+        for (const auto& probe : probes) core_->observer->made(core_, probe);
+    }
     template <class... Pieces>
     void record(const Pieces&... pieces) noexcept {
         core_->log.note(probe_->name(), ".", pieces...);

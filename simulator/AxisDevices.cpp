@@ -146,8 +146,7 @@ public:
         : core_(std::move(core)),
           probe_(std::move(probe)),
           point_(Dravlo::ComRef<ConnectionPointObject>::copy(new ConnectionPointObject(core_, probe_, this))) {
-        ++core_->liveObjects;
-        if (core_->observer) core_->observer->made(core_, probe_);
+        ++core_->liveObjects;  // made() is told by the driver object that makes it (AxisCollections.cpp)
     }
     virtual ~DeviceObject() {
         if (core_->observer) core_->observer->stopped(*probe_);

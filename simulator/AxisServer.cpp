@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "simulator/ModuleThread.h"
 #include "simulator/Panel.h"
 #include "simulator/ServerLog.h"
 #include "simulator/ServerRegistration.h"
@@ -158,7 +159,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
 
 STDAPI DllCanUnloadNow() {
     std::lock_guard lock(AxisSim::coreMutex);
-    if (AxisSim::SessionPlayer::running() != 0 || AxisSim::Panel::running() != 0) return S_FALSE;
+    if (AxisSim::moduleThreadsRunning() != 0) return S_FALSE;
     if (!AxisSim::theCore) return S_OK;
     const AxisSim::SimulatorCore& core = **AxisSim::theCore;
     return core.liveObjects.load() == 0 && core.serverLocks.load() == 0 ? S_OK : S_FALSE;

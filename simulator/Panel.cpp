@@ -7,11 +7,10 @@
 #include <system_error>
 
 #include "com/CheckedMutex.h"
+#include "simulator/ModuleThread.h"
 #include "simulator/PanelWindow.h"
 
 namespace AxisSim {
-
-std::atomic<long> Panel::running_{0};
 
 /// Shared by the panel and its thread. Whoever holds the lock holds it for a
 /// few instructions and only posts to the window meanwhile: PostMessage never
@@ -21,7 +20,6 @@ struct Panel::Control final : PanelWindow::Owner {
     int devices DRAVLO_GUARDED_BY(mutex) = 0;             ///< device objects alive
     bool threadRunning DRAVLO_GUARDED_BY(mutex) = false;  ///< a thread owns the window, or is about to
     bool dismissed DRAVLO_GUARDED_BY(mutex) = false;      ///< closed by the user while devices live
-    bool ending DRAVLO_GUARDED_BY(mutex) = false;         ///< the panel is gone: the thread ends
     bool redrawPosted DRAVLO_GUARDED_BY(mutex) = false;
     HWND window DRAVLO_GUARDED_BY(mutex) = nullptr;  ///< where to post; null when nothing may be posted
 
@@ -38,7 +36,7 @@ struct Panel::Control final : PanelWindow::Owner {
     /// thread still running, which then opens a window for it, or starts one.
     bool carryOn() {
         Dravlo::CheckedLock lock(mutex);
-        if (devices > 0 && !dismissed && !ending) return true;
+        if (devices > 0 && !dismissed) return true;
         threadRunning = false;
         return false;
     }
@@ -57,7 +55,7 @@ struct Panel::Control final : PanelWindow::Owner {
 
     bool closeNow() noexcept override {
         Dravlo::CheckedLock lock(mutex);
-        if (devices > 0 && !ending) return false;
+        if (devices > 0) return false;
         window = nullptr;
         return true;
     }
@@ -70,13 +68,6 @@ struct Panel::Control final : PanelWindow::Owner {
         window = nullptr;
         dismissed = true;
     }
-};
-
-/// What the thread owns; all of it is let go before the thread exits.
-struct Panel::Work {
-    std::shared_ptr<Control> control;
-    std::shared_ptr<SimulatorCore> core;
-    HMODULE module = nullptr;  // one reference, given up by FreeLibraryAndExitThread
 };
 
 namespace {
@@ -100,17 +91,11 @@ void reportOpenFailure(CallLog& log, HRESULT failure) noexcept {
 
 Panel::Panel() : control_(std::make_shared<Control>()) {}
 
-Panel::~Panel() {
-    Dravlo::CheckedLock lock(control_->mutex);
-    control_->ending = true;
-    control_->post(PanelWindow::CheckMessage);
-}
-
 void Panel::made(const std::shared_ptr<SimulatorCore>& core, const std::shared_ptr<DeviceProbe>& device) noexcept {
     bool needsThread = false;
     {
         Dravlo::CheckedLock lock(control_->mutex);
-        needsThread = ++control_->devices == 1 && !control_->threadRunning && !control_->ending;
+        needsThread = ++control_->devices == 1 && !control_->threadRunning;
         if (needsThread) control_->threadRunning = true;
         control_->redraw();  // a new device 0 shows its own lights
     }
@@ -136,22 +121,9 @@ void Panel::gone(const DeviceProbe& device) noexcept {
 void Panel::start(const std::shared_ptr<SimulatorCore>& core) noexcept {
     HRESULT failure = S_OK;
     try {
-        auto work = std::make_unique<Work>(Work{control_, core});
-        static const char anchor = 0;  // any address inside this module
-        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&anchor),
-                                &work->module))
-            throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
-        ++running_;
-        HANDLE thread = CreateThread(nullptr, 0, &Panel::threadMain, work.get(), 0, nullptr);
-        if (thread == nullptr) {
-            const DWORD error = GetLastError();
-            --running_;
-            FreeLibrary(work->module);
-            throw std::system_error(static_cast<int>(error), std::system_category());
-        }
-        (void)work.release();  // the thread's now
-        CloseHandle(thread);   // never waited for
-        return;
+        // The thread holds the control and the simulator until it ends.
+        CloseHandle(startModuleThread([control = control_, core](HMODULE module) { run(*control, core, module); }));
+        return;  // never waited for
     } catch (const std::system_error& error) {
         failure = HRESULT_FROM_WIN32(static_cast<DWORD>(error.code().value()));
     } catch (...) {
@@ -161,30 +133,17 @@ void Panel::start(const std::shared_ptr<SimulatorCore>& core) noexcept {
     reportOpenFailure(core->log, failure);
 }
 
-DWORD WINAPI Panel::threadMain(void* raw) {
-    HMODULE module = nullptr;
-    {
-        const std::unique_ptr<Work> work(static_cast<Work*>(raw));
-        module = work->module;
-        run(*work);
-    }  // the simulator, when this held the last reference, goes here
-    --running_;
-    // Nothing of this module runs after this call returns to Windows.
-    FreeLibraryAndExitThread(module, 0);
-}
-
-void Panel::run(Work& work) noexcept {
-    Control& control = *work.control;
-    CallLog& log = work.core->log;
+void Panel::run(Control& control, const std::shared_ptr<SimulatorCore>& core, HMODULE module) noexcept {
+    CallLog& log = core->log;
     const auto failed = [&](DWORD error) {
         control.fail();
         reportOpenFailure(log, error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL);
     };
-    if (!PanelWindow::registerClass(work.module)) return failed(GetLastError());
+    if (!PanelWindow::registerClass(module)) return failed(GetLastError());
     try {
         // A window a round: a device made while one closes has the next.
         while (control.carryOn()) {
-            PanelWindow window(work.core, work.module, control);
+            PanelWindow window(core, module, control);
             if (!window.open()) {
                 failed(GetLastError());
                 break;
@@ -203,7 +162,7 @@ void Panel::run(Work& work) noexcept {
         control.fail();
         log.note("Panel.failed");
     }
-    PanelWindow::unregisterClass(work.module);
+    PanelWindow::unregisterClass(module);
 }
 
 }  // namespace AxisSim

@@ -10,20 +10,18 @@
 // when the last one is gone. A user who closes it keeps it closed until
 // then. The window lives on a thread of the panel's own with a message loop,
 // made when it is needed and ending with the window; the thread holds a
-// reference on this module until it exits (FreeLibraryAndExitThread), so a
-// host that unloads the DLL never unmaps code the thread still runs.
+// reference on this module until it exits (ModuleThread.h).
 //
-// Thread rule: made(), gone(), lightsChanged() and the destructor run on any
-// thread and never wait for the panel's thread: each holds the panel's lock
-// for a few instructions and posts to the window (PostMessage, which never
-// waits for the window's thread). The panel's thread takes that lock only as
+// Thread rule: made(), gone() and lightsChanged() run on any thread and
+// never wait for the panel's thread: each holds the panel's lock for a few
+// instructions and posts to the window (PostMessage, which never waits for
+// the window's thread). The panel's thread takes that lock only as
 // briefly, never across a sink call. So a Stop, an Unadvise or a Release on
 // any thread (the panel's own, inside a sink call, included) goes on while
 // the panel's thread is busy or blocked in a sink.
 
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 
 #include "simulator/SimulatorCore.h"
@@ -33,8 +31,10 @@ namespace AxisSim {
 class Panel final : public DeviceObserver {
 public:
     Panel();
-    /// Asks the thread to close the window and end; does not wait for it.
-    ~Panel() override;
+    /// Tells no thread anything: the simulator owns the panel, and each panel
+    /// thread holds the simulator until its last window is gone, so by now
+    /// no thread of it has a window or will open one.
+    ~Panel() override = default;
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;
 
@@ -45,18 +45,12 @@ public:
     /// Counts the device out; the last closes the window.
     void gone(const DeviceProbe& device) noexcept override;
 
-    /// Panel threads that have not ended yet, in the whole process.
-    static long running() noexcept { return running_.load(); }
-
 private:
     struct Control;
-    struct Work;
     void start(const std::shared_ptr<SimulatorCore>& core) noexcept;
-    static DWORD WINAPI threadMain(void* work);
-    static void run(Work& work) noexcept;
+    static void run(Control& control, const std::shared_ptr<SimulatorCore>& core, HMODULE module) noexcept;
 
     std::shared_ptr<Control> control_;
-    static std::atomic<long> running_;
 };
 
 }  // namespace AxisSim

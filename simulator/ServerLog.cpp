@@ -144,7 +144,11 @@ std::wstring logPathFor(const std::wstring& sessionPath) {
 
 void FileLog::open() {
     opened_ = true;
-    for (bool replaced = false;;) {
+    // A round is taken again when the file opened was replaced meanwhile;
+    // after OpenRounds rounds the one opened last is kept unchecked.
+    constexpr int OpenRounds = 8;
+    bool replaced = false;
+    for (int round = 1;; ++round) {
         bool created = false;
         OwnedHandle file = openLog(path_, created);
         BY_HANDLE_FILE_INFORMATION info{};
@@ -166,10 +170,17 @@ void FileLog::open() {
         }
         // Created owned, so no other process writes before an earlier log is
         // replaced; an existing one means another process is writing to this
-        // file now.
+        // file now, or replacing it: held, as a write holds it, before the
+        // check below.
         OwnedHandle mutex(CreateMutexW(nullptr, TRUE, (L"Local\\" + name).c_str()));
         const bool first = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
-        const MutexHold held(first ? mutex.get() : nullptr, std::adopt_lock);
+        const MutexHold held =
+            first ? MutexHold(mutex.get(), std::adopt_lock) : MutexHold(mutex.get(), LockWaitMilliseconds);
+        // Another process that opened the same file may have replaced it
+        // before this one held its mutex (the first renames it away under the
+        // mutex, then lets it go): writing on would go to a deleted file, and
+        // replacing it would delete the other's new log.
+        if ((held.timedOut() || fileIdentity(path_) != fileIdentity(info)) && round < OpenRounds) continue;
         // An earlier process's log is never emptied in place (the name may be
         // somebody else's file): it goes, and this process makes its own.
         if (!first || startedBefore(name) || created || replaced) {

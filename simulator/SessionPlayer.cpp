@@ -2,16 +2,14 @@
 
 #include "simulator/SessionPlayer.h"
 
+#include "simulator/ModuleThread.h"
 #include "simulator/SimulatorCore.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
 
 namespace AxisSim {
-
-std::atomic<long> SessionPlayer::running_{0};
 
 struct SessionPlayer::Control {
     std::mutex mutex;
@@ -36,41 +34,21 @@ struct SessionPlayer::Work {
     Kind kind;
     std::vector<std::shared_ptr<DeviceProbe>> devices;
     std::shared_ptr<CallLog> log;
-    HMODULE module = nullptr;  // one reference, given up by FreeLibraryAndExitThread
 };
 
 SessionPlayer::SessionPlayer(std::shared_ptr<const Session> session, Kind kind,
                              std::vector<std::shared_ptr<DeviceProbe>> devices, std::shared_ptr<CallLog> log)
     : control_(std::make_shared<Control>()), device_(devices.empty() ? nullptr : devices.front().get()) {
-    auto work = std::make_unique<Work>(Work{control_, std::move(session), kind, std::move(devices), std::move(log)});
-    static const char anchor = 0;  // any address inside this module
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&anchor), &work->module))
-        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "GetModuleHandleExW");
-    ++running_;
-    thread_ = CreateThread(nullptr, 0, &SessionPlayer::threadMain, work.get(), 0, &threadId_);
-    if (thread_ == nullptr) {
-        const DWORD error = GetLastError();
-        --running_;
-        FreeLibrary(work->module);
-        throw std::system_error(static_cast<int>(error), std::system_category(), "CreateThread");
-    }
-    work.release();  // the thread's now
+    thread_ = startModuleThread(
+        [work = Work{control_, std::move(session), kind, std::move(devices), std::move(log)}](HMODULE) { run(work); },
+        &threadId_);
 }
 
-DWORD WINAPI SessionPlayer::threadMain(void* work) {
-    HMODULE module = static_cast<Work*>(work)->module;
-    run(static_cast<Work*>(work));
-    --running_;
-    // Nothing of this module runs after this call returns to Windows.
-    FreeLibraryAndExitThread(module, 0);
-}
-
-void SessionPlayer::run(Work* raw) noexcept {
-    std::unique_ptr<Work> work(raw);
+void SessionPlayer::run(const Work& work) noexcept {
     try {
-        play(work->control, *work->session, work->kind, work->devices, *work->log);
+        play(work.control, *work.session, work.kind, work.devices, *work.log);
     } catch (...) {
-        work->log->note(deviceName(work->kind, 0), ".Session:failed");
+        work.log->note(deviceName(work.kind, 0), ".Session:failed");
     }
 }
 

@@ -10,13 +10,10 @@
 // it waits. Called on the player's own thread (a sink that stops the device
 // from inside an event), it asks the player to end and does not wait. The
 // thread keeps what it uses (session, devices, log) alive by itself, and
-// holds a reference on the simulator's own module that it gives up only as
-// it exits (FreeLibraryAndExitThread): a host that unloads the DLL as soon
-// as DllCanUnloadNow allows never unmaps code the thread is still running.
+// holds a reference on the simulator's own module (ModuleThread.h).
 
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -39,14 +36,11 @@ public:
     void stop() noexcept;
     /// The device whose Start began this player.
     const DeviceProbe* device() const noexcept { return device_; }
-    /// Players whose thread has not ended yet, in the whole process.
-    static long running() noexcept { return running_.load(); }
 
 private:
     struct Control;
     struct Work;
-    static DWORD WINAPI threadMain(void* work);
-    static void run(Work* work) noexcept;
+    static void run(const Work& work) noexcept;
     static void play(const std::shared_ptr<Control>& control, const Session& session, Kind kind,
                      const std::vector<std::shared_ptr<DeviceProbe>>& devices, CallLog& log);
 
@@ -54,7 +48,6 @@ private:
     const DeviceProbe* device_;
     HANDLE thread_ = nullptr;  // owned; null once joined or let go
     DWORD threadId_ = 0;
-    static std::atomic<long> running_;
 };
 
 }  // namespace AxisSim

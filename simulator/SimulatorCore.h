@@ -43,7 +43,8 @@ const CLSID& classIdOf(Kind kind) noexcept;
 class DeviceObserver {
 public:
     virtual ~DeviceObserver() = default;
-    /// `device`'s object was made by `core`.
+    /// `device`'s object was made by `core` with a driver object, which is
+    /// recorded (latestCollection, latestDevice) by now.
     virtual void made(const std::shared_ptr<SimulatorCore>& core, const std::shared_ptr<DeviceProbe>& device) noexcept {
     }
     /// `device` received Start; `core` made it.

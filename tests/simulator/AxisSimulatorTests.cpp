@@ -2,6 +2,7 @@
 // injection, connection points, event delivery and registration.
 
 #include "simulator/AxisSimulator.h"
+#include "simulator/ModuleThread.h"
 #include "simulator/ServerLog.h"
 #include "simulator/Session.h"
 #include "simulator/SessionPlayer.h"
@@ -226,7 +227,7 @@ TEST_F(AxisSimulatorEvents, SessionPlayer_StoppedFromInsideItsSinkCall_EndsAfter
         player = std::make_unique<AxisSim::SessionPlayer>(endlessJogging(), Kind::JogDial, std::vector{probe},
                                                           std::make_shared<AxisSim::CallLog>());
     }
-    ASSERT_TRUE(waitUntil([] { return AxisSim::SessionPlayer::running() == 0; })) << "the player never ended";
+    ASSERT_TRUE(waitUntil([] { return AxisSim::moduleThreadsRunning() == 0; })) << "the player never ended";
     EXPECT_EQ(1u, sink.calls().size());
     player.reset();
     EXPECT_EQ(S_OK, point->Unadvise(cookie));
@@ -247,7 +248,7 @@ TEST_F(AxisSimulatorEvents, SessionPlayer_StoppedByAnotherThreadDuringASinkCall_
     ASSERT_TRUE(waitUntil([&] { return inCall.load(); }));
     player.stop();
     EXPECT_TRUE(callReturned.load()) << "stop() returned while the sink call was still in flight";
-    EXPECT_EQ(0, AxisSim::SessionPlayer::running());
+    EXPECT_EQ(0, AxisSim::moduleThreadsRunning());
     const std::size_t delivered = sink.calls().size();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(delivered, sink.calls().size());
