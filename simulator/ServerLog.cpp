@@ -179,8 +179,10 @@ void FileLog::open() {
         // Another process that opened the same file may have replaced it
         // before this one held its mutex (the first renames it away under the
         // mutex, then lets it go): writing on would go to a deleted file, and
-        // replacing it would delete the other's new log.
-        if ((held.timedOut() || fileIdentity(path_) != fileIdentity(info)) && round < OpenRounds) continue;
+        // replacing it would delete the other's new log. A holder that keeps
+        // the mutex costs one wait, not a wait a round: the first write may
+        // be an event's.
+        if (fileIdentity(path_) != fileIdentity(info) && round < OpenRounds) continue;
         // An earlier process's log is never emptied in place (the name may be
         // somebody else's file): it goes, and this process makes its own.
         if (!first || startedBefore(name) || created || replaced) {
